@@ -1,0 +1,52 @@
+// The state of one run, passed explicitly to every operation.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "app/console.h"
+#include "h264/sei_pic_timing.h"
+#include "h264/sps_parser.h"
+#include "input/nal_reader.h"
+#include "input/progress_line.h"
+#include "mkv/cluster.h"
+#include "mkv/track_header.h"
+
+namespace tandrel {
+
+struct MuxState {
+  MuxState();
+  MuxState(const MuxState&) = delete;  // the progress line points into it
+  MuxState& operator=(const MuxState&) = delete;
+
+  Console console;
+
+  std::FILE* h264_file = nullptr;
+  std::FILE* mvc_file = nullptr;
+  std::FILE* mkv_file = nullptr;
+  std::string h264_name;
+  std::string mvc_name;
+  std::string mkv_name;
+  bool mkv_failed = false;  // a write failure has been reported
+
+  ProgressLine progress;
+  NalReader h264_reader;
+  NalReader mvc_reader;
+
+  SpsInfo sps_info;
+  PicTimingInfo pic_timing;
+  float frame_factor = 0.0f;
+
+  ClusterBuffer cluster;
+  TrackHeaderState track;
+
+  uint32_t total_frames = 0;   // stereo frames completed
+  uint64_t segment_bytes = 0;  // bytes written after the Segment header
+};
+
+// Closes whichever of the three files are open; false when closing the
+// output failed (reported).
+[[nodiscard]] bool CloseFiles(MuxState& state);
+
+}  // namespace tandrel

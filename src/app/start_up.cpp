@@ -1,0 +1,113 @@
+#include "app/start_up.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "app/messages.h"
+#include "app/mux_state.h"
+#include "app/pairing_loop.h"
+#include "input/progress_line.h"
+#include "mkv/file_layout.h"
+
+namespace tandrel {
+namespace {
+
+// Options are whole arguments, anywhere on the command line, file names
+// included: a file named "-r" also sets the option.
+bool HasOption(std::span<const char* const> args, std::string_view option) {
+  return std::any_of(args.begin() + 1, args.end(),
+                     [&](const char* arg) { return option == arg; });
+}
+
+// Reads the answer to the overwrite question: the first character that is
+// not white space. Only y or Y (so also "yes") agrees; end of input refuses.
+bool AnswerIsYes(std::FILE* in) {
+  int c = std::fgetc(in);
+  while (c != EOF && std::isspace(c)) c = std::fgetc(in);
+  return c == 'y' || c == 'Y';
+}
+
+uint64_t FileSize(std::FILE* file) {
+  struct stat info {};
+  if (fstat(fileno(file), &info) != 0 || info.st_size < 0) return 0;
+  return static_cast<uint64_t>(info.st_size);
+}
+
+bool FileExists(const char* name) {
+  std::FILE* probe = std::fopen(name, "r");
+  if (probe == nullptr) return false;
+  std::fclose(probe);
+  return true;
+}
+
+void CloseInputs(MuxState& state) {
+  if (state.h264_file != nullptr) std::fclose(state.h264_file);
+  if (state.mvc_file != nullptr) std::fclose(state.mvc_file);
+  state.h264_file = state.mvc_file = nullptr;
+}
+
+}  // namespace
+
+int RunTandrel(std::span<const char* const> args, const Console& console) {
+  if (args.size() < 4) {
+    PrintOut(console, messages::kUsage);
+    std::fflush(console.out);
+    return kExitUsage;
+  }
+  auto owned_state = std::make_unique<MuxState>();
+  MuxState& state = *owned_state;
+  state.console = console;
+  state.h264_name = args[1];
+  state.mvc_name = args[2];
+  state.mkv_name = args[3];
+
+  state.h264_file = std::fopen(args[1], "rb");
+  state.mvc_file = std::fopen(args[2], "rb");
+  if (state.h264_file == nullptr || state.mvc_file == nullptr) {
+    PrintOut(console, state.h264_file == nullptr
+                          ? messages::kCannotOpenH264 + state.h264_name + "\n"
+                          : messages::kCannotOpenMvc + state.mvc_name + "\n");
+    std::fflush(console.out);
+    CloseInputs(state);
+    return kExitFailed;
+  }
+
+  state.track.settings.right_eye_first = HasOption(args, "-r");
+
+  if (FileExists(args[3]) && !HasOption(args, "-y")) {
+    PrintOut(console, messages::kFileExists + state.mkv_name + messages::kOverwriteQuestion);
+    std::fflush(console.out);
+    if (!AnswerIsYes(console.in)) {
+      CloseInputs(state);
+      return kExitFailed;
+    }
+  }
+
+  state.mkv_file = std::fopen(args[3], "wb");
+  if (state.mkv_file == nullptr) {
+    PrintOut(console, messages::kCannotCreateMkv + state.mkv_name + "\n");
+    std::fflush(console.out);
+    CloseInputs(state);
+    return kExitFailed;
+  }
+
+  state.progress.out = console.out;
+  state.progress.progress_divisor = ProgressDivisor(FileSize(state.h264_file));
+  state.h264_reader.progress = &state.progress;
+  state.mvc_reader.progress = &state.progress;
+
+  if (!WriteFileHeader(state)) {
+    (void)CloseFiles(state);
+    return kExitFailed;
+  }
+  const bool completed = RunPairingLoop(state);
+  std::fflush(console.out);
+  return completed ? kExitCompleted : kExitFailed;
+}
+
+}  // namespace tandrel

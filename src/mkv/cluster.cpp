@@ -1,0 +1,198 @@
+#include "mkv/cluster.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "app/mux_state.h"
+#include "mkv/ebml_vint.h"
+#include "mkv/output_file.h"
+#include "mkv/timestamps.h"
+
+namespace tandrel {
+namespace {
+
+constexpr uint8_t kClusterHeaderTemplate[kClusterHeaderBytes] = {
+    0x1F, 0x43, 0xB6, 0x75,  // Cluster
+    0xFF, 0xFF, 0xFF, 0xFF,  // size, 4 bytes, set at the flush
+    0xE7, 0x83,              // Timecode, 3 bytes
+    0xFF, 0xFF, 0xFF,        // cluster timecode in ms, set by StampFrame
+};
+
+constexpr uint8_t kBlockHeaderTemplate[kBlockHeaderBytes] = {
+    0xA3,              // SimpleBlock
+    0xFF, 0xFF, 0xFF,  // size, 3 bytes, set by EndFrame
+    0x81,              // track number 1
+    0xFF, 0xFF,        // relative timecode in ms, set by StampFrame
+    0x80,              // flags: keyframe
+};
+
+constexpr size_t kClusterTimecodePos = 10;
+constexpr size_t kFirstBlockPos = kClusterHeaderBytes;
+constexpr size_t kFirstBlockSizePos = kFirstBlockPos + 1;
+constexpr size_t kFirstBlockFlagsPos = kFirstBlockPos + kBlockHeaderBytes - 1;
+constexpr size_t kBlockSizeWidth = 3;
+constexpr size_t kClusterSizeWidth = 4;
+// A cluster's size counts everything after its ID and 4-byte size field.
+constexpr size_t kClusterSizeOverhead = 8;
+// Largest value a 4-byte EBML size holds.
+constexpr uint64_t kMaxClusterSize = (uint64_t{1} << 28) - 2;
+
+constexpr uint8_t kFlagsKeyframe = 0x80;
+constexpr uint8_t kFlagsPlain = 0x00;
+constexpr uint8_t kFlagsDiscardable = 0x01;
+
+uint8_t BlockFlags(uint8_t delimiter_byte) {
+  if (delimiter_byte == kDelimiterIOnly) return kFlagsKeyframe;
+  if (delimiter_byte == kDelimiterIAndP) return kFlagsPlain;
+  return kFlagsDiscardable;
+}
+
+void PutBigEndian(uint8_t* at, uint64_t value, size_t width) {
+  for (size_t i = width; i-- > 0;) {
+    at[i] = static_cast<uint8_t>(value);
+    value >>= 8;
+  }
+}
+
+// Makes room for a cluster of `needed` bytes. The buffer grows only for an
+// outsized cluster; one that no 4-byte size can describe ends the run.
+bool Reserve(MuxState& state, size_t needed) {
+  std::vector<uint8_t>& bytes = state.cluster.bytes;
+  if (needed <= bytes.size()) return true;
+  if (needed - kClusterSizeOverhead > kMaxClusterSize) {
+    ReportSizeTooLarge(state);
+    return false;
+  }
+  bytes.resize(std::max(needed, bytes.size() * 2));
+  return true;
+}
+
+}  // namespace
+
+void InitClusterBuffer(ClusterBuffer& cluster) {
+  cluster = ClusterBuffer{};
+  cluster.bytes.resize(kClusterBufferBytes);
+  std::memcpy(cluster.bytes.data(), kClusterHeaderTemplate, kClusterHeaderBytes);
+  std::memcpy(cluster.bytes.data() + kFirstBlockPos, kBlockHeaderTemplate, kBlockHeaderBytes);
+}
+
+bool BeginFrame(MuxState& state, uint8_t delimiter_byte) {
+  ClusterBuffer& c = state.cluster;
+  if (state.total_frames == 0 && c.cluster_frames == 0) {
+    // The run's first delimiter: the block set up at start-up is this frame's
+    // block, whatever the picture type, so that it never stays empty and
+    // unsized. Units met before the delimiter stay in it.
+    c.bytes[kFirstBlockFlagsPos] = BlockFlags(delimiter_byte);
+  } else if (delimiter_byte == kDelimiterIOnly) {
+    if (c.cluster_fill > kEmptyClusterFill && !FlushCluster(state)) return false;
+    c.bytes[kFirstBlockFlagsPos] = kFlagsKeyframe;
+  } else {
+    if (!Reserve(state, c.cluster_fill + kBlockHeaderBytes)) return false;
+    uint8_t* header = c.bytes.data() + c.cluster_fill;
+    std::memcpy(header, kBlockHeaderTemplate, kBlockHeaderBytes);
+    header[kBlockHeaderBytes - 1] = BlockFlags(delimiter_byte);
+    c.cluster_fill += kBlockHeaderBytes;
+    c.cluster_frames += 1;
+    c.cluster_start = false;
+  }
+  c.block_size_pos = c.cluster_fill - kBlockHeaderBytes + 1;
+  c.block_size_width = kBlockSizeWidth;
+  c.block_bytes = 4;
+  return true;
+}
+
+bool AppendNal(MuxState& state, std::span<const uint8_t> unit) {
+  ClusterBuffer& c = state.cluster;
+  const size_t needed = c.cluster_fill + 4 + unit.size();
+  if (needed > c.bytes.size() && !Reserve(state, needed)) return false;
+  uint8_t* at = c.bytes.data() + c.cluster_fill;
+  PutBigEndian(at, unit.size(), 4);
+  std::memcpy(at + 4, unit.data(), unit.size());
+  c.cluster_fill = needed;
+  c.block_bytes += 4 + unit.size();
+  return true;
+}
+
+void StampFrame(MuxState& state) {
+  ClusterBuffer& c = state.cluster;
+  const PicTimingInfo& timing = state.pic_timing;
+  // Blocks carry presentation times. A picture is output dpb_output_delay
+  // ticks after it is decoded, and frames are decoded two ticks apart, so its
+  // display offset from decode order is its delay less the first one's.
+  int64_t display_offset = 0;
+  if (timing.cpb_dpb_delays_present_flag != 0) {
+    if (!c.have_first_dpb_output_delay) {
+      c.have_first_dpb_output_delay = true;
+      c.first_dpb_output_delay = timing.dpb_output_delay;
+    }
+    display_offset = int64_t{timing.dpb_output_delay} - int64_t{c.first_dpb_output_delay};
+  }
+  uint8_t* block_timecode = c.bytes.data() + c.block_size_pos + c.block_size_width + 1;
+  if (c.cluster_start) {
+    const int64_t ticks = 2 * int64_t{state.total_frames} + display_offset;
+    PutBigEndian(c.bytes.data() + kClusterTimecodePos,
+                 static_cast<uint64_t>(TicksToMs(state.frame_factor, ticks)), 3);
+    PutBigEndian(block_timecode, 0, 2);
+    c.cluster_display_offset = display_offset;
+  } else {
+    const int64_t ticks =
+        2 * int64_t{c.cluster_frames} + display_offset - c.cluster_display_offset;
+    PutBigEndian(block_timecode, static_cast<uint64_t>(TicksToMs(state.frame_factor, ticks)), 2);
+  }
+}
+
+bool EndFrame(MuxState& state) {
+  ClusterBuffer& c = state.cluster;
+  // A block too large for its size field gets the width it needs, and its
+  // data moves up to make room.
+  const int needed = ShortestVintWidth(c.block_bytes);
+  VintBuffer size;
+  if (needed == 0 ||
+      !EncodeVint(c.block_bytes, std::max(needed, static_cast<int>(c.block_size_width)), size)) {
+    ReportSizeTooLarge(state);
+    return false;
+  }
+  const size_t width = static_cast<size_t>(size.length);
+  const size_t extra = width - c.block_size_width;
+  if (extra > 0) {
+    if (!Reserve(state, c.cluster_fill + extra)) return false;
+    uint8_t* data = c.bytes.data() + c.block_size_pos + c.block_size_width;
+    std::memmove(data + extra, data, c.cluster_fill - (c.block_size_pos + c.block_size_width));
+    c.cluster_fill += extra;
+    c.block_size_width = width;
+    if (c.block_size_pos == kFirstBlockSizePos) c.first_block_widening += extra;
+  }
+  std::memcpy(c.bytes.data() + c.block_size_pos, size.bytes, width);
+  state.total_frames += 1;
+  return true;
+}
+
+bool FlushCluster(MuxState& state) {
+  ClusterBuffer& c = state.cluster;
+  VintBuffer size;
+  if (!EncodeVint(c.cluster_fill - kClusterSizeOverhead, kClusterSizeWidth, size)) {
+    ReportSizeTooLarge(state);
+    return false;
+  }
+  std::memcpy(c.bytes.data() + 4, size.bytes, kClusterSizeWidth);
+  if (!WriteOutput(state, {c.bytes.data(), c.cluster_fill})) return false;
+  state.segment_bytes += c.cluster_fill;
+  if (c.first_block_widening > 0) {
+    // The widened first block shifted its header fields; lay the first block
+    // header of the next cluster down again, keeping its relative timecode.
+    uint8_t* header = c.bytes.data() + kFirstBlockPos;
+    const size_t timecode = 1 + kBlockSizeWidth + c.first_block_widening + 1;
+    const uint8_t timecode_high = header[timecode];
+    const uint8_t timecode_low = header[timecode + 1];
+    std::memcpy(header, kBlockHeaderTemplate, kBlockHeaderBytes);
+    header[5] = timecode_high;
+    header[6] = timecode_low;
+    c.first_block_widening = 0;
+  }
+  c.cluster_frames = 0;
+  c.cluster_fill = kEmptyClusterFill;
+  c.cluster_start = true;
+  return true;
+}
+
+}  // namespace tandrel
