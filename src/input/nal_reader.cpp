@@ -42,16 +42,6 @@ NalKind ClassifySei(uint8_t payload_type) {
   }
 }
 
-// Makes room for `needed` bytes, keeping the first `keep` bytes. Only a unit
-// longer than a load makes the window grow; it then stays grown.
-void EnsureCapacity(NalReader& reader, size_t needed, size_t keep) {
-  if (needed <= reader.capacity) return;
-  auto grown = std::make_unique_for_overwrite<uint8_t[]>(needed);
-  if (keep > 0) std::memcpy(grown.get(), reader.window.get(), keep);
-  reader.window = std::move(grown);
-  reader.capacity = needed;
-}
-
 // Moves the unread tail to the front of the window and fills the rest with
 // one load from the file. A load asks for `read_size` bytes less the tail, so
 // that the window holds one full load; a tail of a whole load or more (a unit
@@ -59,7 +49,7 @@ void EnsureCapacity(NalReader& reader, size_t needed, size_t keep) {
 // `read_size` bytes. Returns false on a read error or an outsized unit.
 bool Refill(NalReader& reader, std::FILE* file) {
   const size_t tail = reader.data_end - reader.nal_start;
-  if (tail > kMaxUnitBytes) {
+  if (tail > reader.max_unit_bytes) {
     reader.failure = ReadFailure::UnitTooLarge;
     return false;
   }
@@ -105,10 +95,12 @@ NalKind ClassifyNal(std::span<const uint8_t> unit) {
   return unit.size() >= 2 ? ClassifySei(unit[1]) : NalKind::Unknown;
 }
 
-void InitNalReader(NalReader& reader, size_t read_size) {
+void InitNalReader(NalReader& reader, size_t read_size, size_t max_unit_bytes) {
   reader = NalReader{};
   reader.read_size = read_size;
-  EnsureCapacity(reader, read_size, 0);
+  reader.max_unit_bytes = max_unit_bytes;
+  reader.window = std::make_unique_for_overwrite<uint8_t[]>(read_size);
+  reader.capacity = read_size;
   reader.refill_mark = read_size - kRefillMargin;
 }
 

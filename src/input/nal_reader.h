@@ -56,6 +56,7 @@ struct NalReader {
   std::unique_ptr<uint8_t[]> window;
   size_t capacity = 0;    // bytes allocated for `window`
   size_t read_size = kReadSize;
+  size_t max_unit_bytes = kMaxUnitBytes;
   size_t nal_start = 0;   // header byte of the current unit; between units, the scan position
   size_t nal_end = 0;     // one past the last byte of the current unit
   size_t data_end = 0;    // one past the last byte read into the window
@@ -66,9 +67,10 @@ struct NalReader {
   const ProgressLine* progress = nullptr;  // printed after every load when set
 };
 
-// Allocates the window (read_size bytes; tests use small ones to reach the
-// load boundaries cheaply) and puts the reader in its initial state.
-void InitNalReader(NalReader& reader, size_t read_size = kReadSize);
+// Allocates the window and puts the reader in its initial state. Tests use
+// small sizes to reach the load boundaries and the unit limit cheaply.
+void InitNalReader(NalReader& reader, size_t read_size = kReadSize,
+                   size_t max_unit_bytes = kMaxUnitBytes);
 
 // Makes the next unit current and returns its kind, loading from `file` as
 // needed. Without SkipNal in between, returns the same unit again. With no

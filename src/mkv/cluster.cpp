@@ -83,7 +83,9 @@ bool BeginFrame(MuxState& state, uint8_t delimiter_byte) {
     // block, whatever the picture type, so that it never stays empty and
     // unsized. Units met before the delimiter stay in it.
     c.bytes[kFirstBlockFlagsPos] = BlockFlags(delimiter_byte);
-  } else if (delimiter_byte == kDelimiterIOnly) {
+    return true;
+  }
+  if (delimiter_byte == kDelimiterIOnly) {
     if (c.cluster_fill > kEmptyClusterFill && !FlushCluster(state)) return false;
     c.bytes[kFirstBlockFlagsPos] = kFlagsKeyframe;
   } else {
