@@ -13,9 +13,9 @@ namespace {
 
 // How a pass ended.
 enum class PassEnd {
-  Done,         // the pass is complete; the run goes on
-  Failed,       // an error was reported; the run stops
-  SurplusMvc,   // the dependent view has access units the base view lacks
+  Done,        // the pass is complete; the run goes on
+  Failed,      // an error was reported; the run stops
+  SurplusMvc,  // the dependent view has access units the base view lacks
 };
 
 // The one flag of a cycle. Set at its start; cleared by every base-view slice
@@ -23,8 +23,8 @@ enum class PassEnd {
 // dependent-view slice extension appended.
 struct Cycle {
   bool awaiting_slice = true;
-  bool frame_begun = false;      // BeginFrame has run in this cycle
-  bool base_contributed = false; // the base pass began a frame or appended a unit
+  bool frame_begun = false;       // BeginFrame has run in this cycle
+  bool base_contributed = false;  // the base pass began a frame or appended a unit
 };
 
 bool ReportReadFailure(MuxState& state, const NalReader& reader, bool base_view) {
@@ -44,6 +44,9 @@ void ReportUnknownNal(MuxState& state, const char* text, std::span<const uint8_t
 }
 
 bool Append(MuxState& state, std::span<const uint8_t> unit) { return AppendNal(state, unit); }
+
+// nal_ref_idc, bits 6 and 5 of the header byte, is not 0.
+bool IsReferenceUnit(std::span<const uint8_t> unit) { return (unit[0] & 0x60) != 0; }
 
 PassEnd BasePass(MuxState& state, Cycle& cycle) {
   NalReader& reader = state.h264_reader;
@@ -75,8 +78,10 @@ PassEnd BasePass(MuxState& state, Cycle& cycle) {
         PrintOut(state.console, messages::kNotH264);
         return PassEnd::Failed;
       case NalKind::RefSlice:
-      case NalKind::NonRefSlice:
       case NalKind::IdrSlice:
+        MarkReferencePicture(state);
+        [[fallthrough]];
+      case NalKind::NonRefSlice:
         ok = Append(state, unit);
         cycle.awaiting_slice = false;
         cycle.base_contributed = true;
@@ -151,6 +156,7 @@ PassEnd DependentPass(MuxState& state, Cycle& cycle) {
         break;  // the delimiter that opens this frame's dependent view
       case NalKind::SliceExtension:
       case NalKind::SliceExtensionRef3:
+        if (IsReferenceUnit(unit)) MarkReferencePicture(state);
         ok = Append(state, unit);
         cycle.awaiting_slice = true;
         break;

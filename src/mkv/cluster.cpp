@@ -137,10 +137,15 @@ void StampFrame(MuxState& state) {
     PutBigEndian(block_timecode, 0, 2);
     c.cluster_display_offset = display_offset;
   } else {
-    const int64_t ticks =
-        2 * int64_t{c.cluster_frames} + display_offset - c.cluster_display_offset;
+    const int64_t ticks = 2 * int64_t{c.cluster_frames} + display_offset - c.cluster_display_offset;
     PutBigEndian(block_timecode, static_cast<uint64_t>(TicksToMs(state.frame_factor, ticks)), 2);
   }
+}
+
+void MarkReferencePicture(MuxState& state) {
+  ClusterBuffer& c = state.cluster;
+  // The flags follow the size field, the track number and the timecode.
+  c.bytes[c.block_size_pos + c.block_size_width + 3] &= static_cast<uint8_t>(~kFlagsDiscardable);
 }
 
 bool EndFrame(MuxState& state) {

@@ -19,18 +19,18 @@ inline constexpr size_t kEmptyClusterFill = kClusterHeaderBytes + kBlockHeaderBy
 inline constexpr size_t kClusterBufferBytes = size_t{8} << 20;
 
 // Delimiter bytes (primary_pic_type << 5 | stop bit) that steer the blocks.
-inline constexpr uint8_t kDelimiterIOnly = 0x10;   // I slices only: opens a cluster
-inline constexpr uint8_t kDelimiterIAndP = 0x30;   // I and P slices: not discardable
+inline constexpr uint8_t kDelimiterIOnly = 0x10;  // I slices only: opens a cluster
+inline constexpr uint8_t kDelimiterIAndP = 0x30;  // I and P slices: not discardable
 
 struct ClusterBuffer {
   // Grows only for a cluster larger than kClusterBufferBytes, then stays so.
   std::vector<uint8_t> bytes;
   size_t cluster_fill = kEmptyClusterFill;
   size_t block_size_pos = kClusterHeaderBytes + 1;  // the block's 3-byte size field
-  uint64_t block_bytes = 4;  // track number, timecode and flags, plus the units
+  uint64_t block_bytes = 4;     // track number, timecode and flags, plus the units
   size_t block_size_width = 3;  // bytes of the block's size field; more once widened
-  bool cluster_start = true;  // the block being built is the cluster's first
-  int32_t cluster_frames = 0; // index of the block being built in its cluster
+  bool cluster_start = true;    // the block being built is the cluster's first
+  int32_t cluster_frames = 0;   // index of the block being built in its cluster
   // Extra size bytes the cluster's first block took when it was too large for
   // a 3-byte size; the next cluster's first block header is rebuilt then.
   size_t first_block_widening = 0;
@@ -50,6 +50,9 @@ void InitClusterBuffer(ClusterBuffer& cluster);
 [[nodiscard]] bool BeginFrame(MuxState& state, uint8_t delimiter_byte);
 [[nodiscard]] bool AppendNal(MuxState& state, std::span<const uint8_t> unit);
 void StampFrame(MuxState& state);
+// The block being built holds a reference picture (a slice with nal_ref_idc
+// above 0, in either view): it is not discardable whatever its delimiter says.
+void MarkReferencePicture(MuxState& state);
 [[nodiscard]] bool EndFrame(MuxState& state);
 [[nodiscard]] bool FlushCluster(MuxState& state);
 
