@@ -20,8 +20,7 @@ namespace {
 // Options are whole arguments, anywhere on the command line, file names
 // included: a file named "-r" also sets the option.
 bool HasOption(std::span<const char* const> args, std::string_view option) {
-  return std::any_of(args.begin() + 1, args.end(),
-                     [&](const char* arg) { return option == arg; });
+  return std::any_of(args.begin() + 1, args.end(), [&](const char* arg) { return option == arg; });
 }
 
 // Reads the answer to the overwrite question: the first character that is

@@ -102,10 +102,14 @@ SeiParseResult ParseSeiPicTiming(std::span<const uint8_t> unit, const SpsInfo& s
 
 const char* SeiParseMessage(SeiParseResult result) {
   switch (result) {
-    case SeiParseResult::Ok: return "";
-    case SeiParseResult::ForbiddenBit: return "forbidden bit in SEI-NAL.";
-    case SeiParseResult::NotSei: return "this is not a SEI-NAL.";
-    case SeiParseResult::NotPicTiming: return "this is not a SEI-timing.";
+    case SeiParseResult::Ok:
+      return "";
+    case SeiParseResult::ForbiddenBit:
+      return "forbidden bit in SEI-NAL.";
+    case SeiParseResult::NotSei:
+      return "this is not a SEI-NAL.";
+    case SeiParseResult::NotPicTiming:
+      return "this is not a SEI-timing.";
   }
   return "";
 }

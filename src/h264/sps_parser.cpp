@@ -169,12 +169,16 @@ SpsParseResult ParseSps(std::span<const uint8_t> unit, SpsInfo& sps) {
 
 const char* SpsParseMessage(SpsParseResult result) {
   switch (result) {
-    case SpsParseResult::Ok: return "";
-    case SpsParseResult::ForbiddenBit: return "forbidden bit in SPS-NAL.";
-    case SpsParseResult::NotSps: return "this is not a SPS-NAL.";
+    case SpsParseResult::Ok:
+      return "";
+    case SpsParseResult::ForbiddenBit:
+      return "forbidden bit in SPS-NAL.";
+    case SpsParseResult::NotSps:
+      return "this is not a SPS-NAL.";
     case SpsParseResult::ScalingList:
       return "unexpected \"seq_scaling_list_present_flag[j]\" found !";
-    case SpsParseResult::ReadOver: return "read over SPS-NAL size !";
+    case SpsParseResult::ReadOver:
+      return "read over SPS-NAL size !";
   }
   return "";
 }

@@ -34,11 +34,16 @@ constexpr uint8_t kSeiHeader = 0x06;
 
 NalKind ClassifySei(uint8_t payload_type) {
   switch (payload_type) {
-    case 0: return NalKind::SeiBufferingPeriod;
-    case 1: return NalKind::SeiPicTiming;
-    case 6: return NalKind::SeiRecoveryPoint;
-    case 37: return NalKind::SeiMvcNesting;
-    default: return NalKind::Unknown;
+    case 0:
+      return NalKind::SeiBufferingPeriod;
+    case 1:
+      return NalKind::SeiPicTiming;
+    case 6:
+      return NalKind::SeiRecoveryPoint;
+    case 37:
+      return NalKind::SeiMvcNesting;
+    default:
+      return NalKind::Unknown;
   }
 }
 
@@ -107,7 +112,8 @@ void InitNalReader(NalReader& reader, size_t read_size, size_t max_unit_bytes) {
 NalKind NextNal(NalReader& reader, std::FILE* file) {
   for (;;) {
     const uint8_t* const window = reader.window.get();
-    const size_t scan_from = reader.nal_start < reader.data_end ? reader.nal_start : reader.data_end;
+    const size_t scan_from =
+        reader.nal_start < reader.data_end ? reader.nal_start : reader.data_end;
     const size_t p =
         static_cast<size_t>(FindStartCode(window + scan_from, window + reader.data_end) - window);
     // Load more first when the window holds no further start code, or one so

@@ -54,14 +54,14 @@ inline constexpr size_t kMaxUnitBytes = size_t{256} << 20;
 // grows. The current unit is [nal_start, nal_end) when nal_end > nal_start.
 struct NalReader {
   std::unique_ptr<uint8_t[]> window;
-  size_t capacity = 0;    // bytes allocated for `window`
+  size_t capacity = 0;  // bytes allocated for `window`
   size_t read_size = kReadSize;
   size_t max_unit_bytes = kMaxUnitBytes;
-  size_t nal_start = 0;   // header byte of the current unit; between units, the scan position
-  size_t nal_end = 0;     // one past the last byte of the current unit
-  size_t data_end = 0;    // one past the last byte read into the window
-  size_t refill_mark = 0; // a start code found beyond this triggers a load first
-  bool eof = false;       // a load delivered less than it asked; never cleared
+  size_t nal_start = 0;    // header byte of the current unit; between units, the scan position
+  size_t nal_end = 0;      // one past the last byte of the current unit
+  size_t data_end = 0;     // one past the last byte read into the window
+  size_t refill_mark = 0;  // a start code found beyond this triggers a load first
+  bool eof = false;        // a load delivered less than it asked; never cleared
   int32_t refill_count = 0;
   ReadFailure failure = ReadFailure::None;
   const ProgressLine* progress = nullptr;  // printed after every load when set

@@ -6,8 +6,8 @@
 namespace tandrel {
 
 struct VintBuffer {
-  int32_t length = 0;       // valid bytes in `bytes`, 1 to 8
-  uint8_t bytes[8] = {};    // first byte first, as it goes to the file
+  int32_t length = 0;     // valid bytes in `bytes`, 1 to 8
+  uint8_t bytes[8] = {};  // first byte first, as it goes to the file
 };
 
 // The shortest width, 1 to 8, that holds `value` as an EBML size; 0 when no

@@ -41,8 +41,6 @@ bool CloseOutput(MuxState& state) {
   return !state.mkv_failed;
 }
 
-void ReportSizeTooLarge(MuxState& state) {
-  PrintErrorLine(state.console, messages::kVintTooBig);
-}
+void ReportSizeTooLarge(MuxState& state) { PrintErrorLine(state.console, messages::kVintTooBig); }
 
 }  // namespace tandrel

@@ -22,12 +22,12 @@ constexpr uint8_t kVideoId[] = {0xE0};
 constexpr int kSizeWidth = 2;
 
 constexpr uint8_t kTrackEntryFixed[] = {
-    0xD7, 0x81, 0x01,  // TrackNumber 1
+    0xD7, 0x81, 0x01,                                                  // TrackNumber 1
     0x73, 0xC5, 0x88, 0x7E, 0xA4, 0xA9, 0xC9, 0x05, 0x6B, 0x82, 0x6C,  // TrackUID
-    0x83, 0x81, 0x01,  // TrackType 1: video
-    0x9C, 0x81, 0x00,  // FlagLacing 0
-    0x86, 0x8F, 'V', '_', 'M', 'P', 'E', 'G', '4', '/', 'I', 'S', 'O', '/', 'A', 'V', 'C',
-    0x22, 0xB5, 0x9C, 0x83, 'u', 'n', 'd',  // Language
+    0x83, 0x81, 0x01,                                                  // TrackType 1: video
+    0x9C, 0x81, 0x00,                                                  // FlagLacing 0
+    0x86, 0x8F, 'V',  '_',  'M',  'P',  'E',  'G',  '4',  '/',  'I',  'S',
+    'O',  '/',  'A',  'V',  'C',  0x22, 0xB5, 0x9C, 0x83, 'u',  'n',  'd',  // Language
 };
 
 // BlockAddIDType: "mvcC" read as a big-endian integer.
