@@ -1,0 +1,44 @@
+// Runs the tool in this process with its console on temporary files.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/start_up.h"
+
+namespace tandrel::test {
+
+struct RunResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+inline std::string ReadAllText(std::FILE* file) {
+  std::fflush(file);
+  std::rewind(file);
+  std::string text;
+  for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file))
+    text.push_back(static_cast<char>(c));
+  return text;
+}
+
+// `args` without the program name; `input` is what standard input holds.
+inline RunResult RunInProcess(const std::vector<std::string>& args, const std::string& input = "") {
+  std::vector<const char*> argv = {"tandrel"};
+  for (const std::string& arg : args) argv.push_back(arg.c_str());
+  Console console{std::tmpfile(), std::tmpfile(), std::tmpfile()};
+  std::fwrite(input.data(), 1, input.size(), console.in);
+  std::rewind(console.in);
+  RunResult result;
+  result.status = RunTandrel(argv, console);
+  result.out = ReadAllText(console.out);
+  result.err = ReadAllText(console.err);
+  std::fclose(console.in);
+  std::fclose(console.out);
+  std::fclose(console.err);
+  return result;
+}
+
+}  // namespace tandrel::test

@@ -1,0 +1,263 @@
+#include "support/mkv_reader.h"
+
+namespace tandrel::test {
+namespace {
+
+namespace id {
+constexpr std::uint32_t kEbml = 0x1A45DFA3;
+constexpr std::uint32_t kEbmlVersion = 0x4286;
+constexpr std::uint32_t kEbmlReadVersion = 0x42F7;
+constexpr std::uint32_t kEbmlMaxIdLength = 0x42F2;
+constexpr std::uint32_t kEbmlMaxSizeLength = 0x42F3;
+constexpr std::uint32_t kDocType = 0x4282;
+constexpr std::uint32_t kDocTypeVersion = 0x4287;
+constexpr std::uint32_t kDocTypeReadVersion = 0x4285;
+constexpr std::uint32_t kSegment = 0x18538067;
+constexpr std::uint32_t kInfo = 0x1549A966;
+constexpr std::uint32_t kTimecodeScale = 0x2AD7B1;
+constexpr std::uint32_t kDuration = 0x4489;
+constexpr std::uint32_t kTracks = 0x1654AE6B;
+constexpr std::uint32_t kTrackEntry = 0xAE;
+constexpr std::uint32_t kTrackNumber = 0xD7;
+constexpr std::uint32_t kTrackUid = 0x73C5;
+constexpr std::uint32_t kTrackType = 0x83;
+constexpr std::uint32_t kCodecId = 0x86;
+constexpr std::uint32_t kCodecPrivate = 0x63A2;
+constexpr std::uint32_t kDefaultDuration = 0x23E383;
+constexpr std::uint32_t kBlockAdditionMapping = 0x41E4;
+constexpr std::uint32_t kBlockAddIdType = 0x41E7;
+constexpr std::uint32_t kBlockAddIdExtraData = 0x41ED;
+constexpr std::uint32_t kVideo = 0xE0;
+constexpr std::uint32_t kPixelWidth = 0xB0;
+constexpr std::uint32_t kPixelHeight = 0xBA;
+constexpr std::uint32_t kDisplayWidth = 0x54B0;
+constexpr std::uint32_t kDisplayHeight = 0x54BA;
+constexpr std::uint32_t kStereoMode = 0x53B8;
+constexpr std::uint32_t kCluster = 0x1F43B675;
+constexpr std::uint32_t kTimecode = 0xE7;
+constexpr std::uint32_t kSimpleBlock = 0xA3;
+}  // namespace id
+
+// Keeps a value and refuses a second occurrence, which Matroska allows for none of
+// the elements read here.
+template <typename Value>
+void SetOnce(std::optional<Value>& slot, Value value, const EbmlElement& element) {
+  if (slot) {
+    throw EbmlFormatError("element " + FormatId(element.id) + " at offset " +
+                          std::to_string(element.offset) + " occurs twice in its parent");
+  }
+  slot = std::move(value);
+}
+
+EbmlHeaderValues ReadEbmlHeader(std::span<const std::uint8_t> file, const EbmlElement& header) {
+  EbmlHeaderValues values;
+  for (const EbmlElement& child : header.children) {
+    switch (child.id) {
+      case id::kEbmlVersion:
+        values.version = ReadUnsigned(file, child);
+        break;
+      case id::kEbmlReadVersion:
+        values.read_version = ReadUnsigned(file, child);
+        break;
+      case id::kEbmlMaxIdLength:
+        values.max_id_length = ReadUnsigned(file, child);
+        break;
+      case id::kEbmlMaxSizeLength:
+        values.max_size_length = ReadUnsigned(file, child);
+        break;
+      case id::kDocType:
+        values.doc_type = ReadString(file, child);
+        break;
+      case id::kDocTypeVersion:
+        values.doc_type_version = ReadUnsigned(file, child);
+        break;
+      case id::kDocTypeReadVersion:
+        values.doc_type_read_version = ReadUnsigned(file, child);
+        break;
+      default:
+        break;
+    }
+  }
+  return values;
+}
+
+void ReadInfo(std::span<const std::uint8_t> file, const EbmlElement& info, MatroskaFile& mkv) {
+  SetOnce(mkv.info_offset, info.offset, info);
+  for (const EbmlElement& child : info.children) {
+    if (child.id == id::kTimecodeScale) {
+      SetOnce(mkv.timecode_scale, ReadUnsigned(file, child), child);
+    } else if (child.id == id::kDuration) {
+      SetOnce(mkv.duration, ReadFloat(file, child), child);
+    }
+  }
+}
+
+BlockAdditionMapping ReadBlockAdditionMapping(std::span<const std::uint8_t> file,
+                                              const EbmlElement& mapping) {
+  BlockAdditionMapping values;
+  std::optional<std::vector<std::uint8_t>> extra_data;
+  for (const EbmlElement& child : mapping.children) {
+    if (child.id == id::kBlockAddIdType) {
+      SetOnce(values.id_type, ReadUnsigned(file, child), child);
+    } else if (child.id == id::kBlockAddIdExtraData) {
+      SetOnce(extra_data, ReadBinary(file, child), child);
+    }
+  }
+  values.id_extra_data = extra_data.value_or(std::vector<std::uint8_t>{});
+  return values;
+}
+
+VideoSettings ReadVideo(std::span<const std::uint8_t> file, const EbmlElement& video) {
+  VideoSettings values;
+  for (const EbmlElement& child : video.children) {
+    switch (child.id) {
+      case id::kPixelWidth:
+        SetOnce(values.pixel_width, ReadUnsigned(file, child), child);
+        break;
+      case id::kPixelHeight:
+        SetOnce(values.pixel_height, ReadUnsigned(file, child), child);
+        break;
+      case id::kDisplayWidth:
+        SetOnce(values.display_width, ReadUnsigned(file, child), child);
+        break;
+      case id::kDisplayHeight:
+        SetOnce(values.display_height, ReadUnsigned(file, child), child);
+        break;
+      case id::kStereoMode:
+        SetOnce(values.stereo_mode, ReadUnsigned(file, child), child);
+        values.stereo_mode_value_offset = child.data_offset;
+        break;
+      default:
+        break;
+    }
+  }
+  return values;
+}
+
+TrackEntry ReadTrackEntry(std::span<const std::uint8_t> file, const EbmlElement& entry) {
+  TrackEntry track;
+  std::optional<std::string> codec_id;
+  std::optional<std::vector<std::uint8_t>> codec_private;
+  for (const EbmlElement& child : entry.children) {
+    switch (child.id) {
+      case id::kTrackNumber:
+        SetOnce(track.track_number, ReadUnsigned(file, child), child);
+        break;
+      case id::kTrackUid:
+        SetOnce(track.track_uid, ReadUnsigned(file, child), child);
+        break;
+      case id::kTrackType:
+        SetOnce(track.track_type, ReadUnsigned(file, child), child);
+        break;
+      case id::kCodecId:
+        SetOnce(codec_id, ReadString(file, child), child);
+        break;
+      case id::kCodecPrivate:
+        SetOnce(codec_private, ReadBinary(file, child), child);
+        break;
+      case id::kDefaultDuration:
+        SetOnce(track.default_duration, ReadUnsigned(file, child), child);
+        break;
+      case id::kBlockAdditionMapping:
+        track.block_addition_mappings.push_back(ReadBlockAdditionMapping(file, child));
+        break;
+      case id::kVideo:
+        SetOnce(track.video, ReadVideo(file, child), child);
+        break;
+      default:
+        break;
+    }
+  }
+  track.codec_id = codec_id.value_or("");
+  track.codec_private = codec_private.value_or(std::vector<std::uint8_t>{});
+  return track;
+}
+
+void ReadTracks(std::span<const std::uint8_t> file, const EbmlElement& tracks, MatroskaFile& mkv) {
+  SetOnce(mkv.tracks_offset, tracks.offset, tracks);
+  for (const EbmlElement& child : tracks.children) {
+    if (child.id == id::kTrackEntry) {
+      mkv.tracks.push_back(ReadTrackEntry(file, child));
+    }
+  }
+}
+
+// SimpleBlock data: the track number as a vint, a signed 16-bit timecode relative
+// to the cluster, a flags byte, then the frame.
+SimpleBlock ReadSimpleBlock(std::span<const std::uint8_t> file, const EbmlElement& element) {
+  const auto data = ReadBinary(file, element);
+  const Vint track = ReadVint(data, 0);
+  if (data.size() < track.width + 3) {
+    throw EbmlFormatError("SimpleBlock at offset " + std::to_string(element.offset) +
+                          " is too short for its header");
+  }
+  SimpleBlock block;
+  block.offset = element.offset;
+  block.size_width = element.size_width;
+  block.track_number = track.value;
+  const auto timecode = static_cast<std::uint16_t>(data[track.width] << 8 | data[track.width + 1]);
+  block.relative_timecode = static_cast<std::int16_t>(timecode);
+  block.flags = data[track.width + 2];
+  block.payload.assign(data.begin() + static_cast<std::ptrdiff_t>(track.width + 3), data.end());
+  return block;
+}
+
+Cluster ReadCluster(std::span<const std::uint8_t> file, const EbmlElement& element) {
+  Cluster cluster;
+  cluster.offset = element.offset;
+  cluster.size_width = element.size_width;
+  for (const EbmlElement& child : element.children) {
+    if (child.id == id::kTimecode) {
+      SetOnce(cluster.timecode, ReadUnsigned(file, child), child);
+    } else if (child.id == id::kSimpleBlock) {
+      cluster.blocks.push_back(ReadSimpleBlock(file, child));
+    }
+  }
+  return cluster;
+}
+
+void ReadSegment(std::span<const std::uint8_t> file, const EbmlElement& segment,
+                 MatroskaFile& mkv) {
+  mkv.segment_offset = segment.offset;
+  mkv.segment_size_width = segment.size_width;
+  mkv.segment_data_offset = segment.data_offset;
+  mkv.segment_size = segment.data_size;
+  for (const EbmlElement& child : segment.children) {
+    switch (child.id) {
+      case id::kInfo:
+        ReadInfo(file, child, mkv);
+        break;
+      case id::kTracks:
+        ReadTracks(file, child, mkv);
+        break;
+      case id::kCluster:
+        mkv.clusters.push_back(ReadCluster(file, child));
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+}  // namespace
+
+MatroskaFile ReadMatroska(std::span<const std::uint8_t> file) {
+  const std::vector<EbmlElement> top_level = ParseEbmlElements(file);
+  if (top_level.size() != 2 || top_level[0].id != id::kEbml || top_level[1].id != id::kSegment) {
+    std::string found;
+    for (const EbmlElement& element : top_level) {
+      found += ' ';
+      found += FormatId(element.id);
+    }
+    throw EbmlFormatError(
+        "a Matroska file must hold an EBML header followed by one Segment and nothing "
+        "else; its top-level elements are" +
+        found);
+  }
+  MatroskaFile mkv;
+  mkv.ebml = ReadEbmlHeader(file, top_level[0]);
+  ReadSegment(file, top_level[1], mkv);
+  return mkv;
+}
+
+}  // namespace tandrel::test
