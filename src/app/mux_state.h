@@ -11,6 +11,7 @@
 #include "input/nal_reader.h"
 #include "input/progress_line.h"
 #include "mkv/cluster.h"
+#include "mkv/timestamps.h"
 #include "mkv/track_header.h"
 
 namespace tandrel {
@@ -36,7 +37,7 @@ struct MuxState {
 
   SpsInfo sps_info;
   PicTimingInfo pic_timing;
-  float frame_factor = 0.0f;
+  float frame_factor = kDefaultFrameFactor;  // seconds per clock tick
 
   ClusterBuffer cluster;
   TrackHeaderState track;

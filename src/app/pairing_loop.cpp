@@ -18,16 +18,17 @@ enum class PassEnd {
   SurplusMvc,  // the dependent view has access units the base view lacks
 };
 
-// The one flag of a cycle. Set at its start; cleared by every base-view slice
-// appended (the base view of the frame has begun), set again by every
-// dependent-view slice extension appended.
+// One pairing cycle. `awaiting_slice` is set at its start, cleared by every
+// base-view slice appended (so the next delimiter ends the base pass) and set
+// again by every dependent-view slice extension appended (so the next
+// dependent delimiter ends the dependent pass).
 struct Cycle {
   bool awaiting_slice = true;
   bool frame_begun = false;       // BeginFrame has run in this cycle
   bool base_contributed = false;  // the base pass began a frame or appended a unit
 };
 
-bool ReportReadFailure(MuxState& state, const NalReader& reader, bool base_view) {
+void ReportReadFailure(MuxState& state, const NalReader& reader, bool base_view) {
   const std::string& name = base_view ? state.h264_name : state.mvc_name;
   const char* text = nullptr;
   if (reader.failure == ReadFailure::ReadError) {
@@ -36,14 +37,11 @@ bool ReportReadFailure(MuxState& state, const NalReader& reader, bool base_view)
     text = base_view ? messages::kUnitTooLargeH264 : messages::kUnitTooLargeMvc;
   }
   PrintErrorLine(state.console, text + name);
-  return false;
 }
 
 void ReportUnknownNal(MuxState& state, const char* text, std::span<const uint8_t> unit) {
   PrintErrorLine(state.console, text + std::to_string(unit.empty() ? 0 : unit[0]));
 }
-
-bool Append(MuxState& state, std::span<const uint8_t> unit) { return AppendNal(state, unit); }
 
 // nal_ref_idc, bits 6 and 5 of the header byte, is not 0.
 bool IsReferenceUnit(std::span<const uint8_t> unit) { return (unit[0] & 0x60) != 0; }
@@ -82,17 +80,17 @@ PassEnd BasePass(MuxState& state, Cycle& cycle) {
         MarkReferencePicture(state);
         [[fallthrough]];
       case NalKind::NonRefSlice:
-        ok = Append(state, unit);
+        ok = AppendNal(state, unit);
         cycle.awaiting_slice = false;
         cycle.base_contributed = true;
         break;
       case NalKind::SeiBufferingPeriod:
       case NalKind::SeiRecoveryPoint:
-        ok = Append(state, unit);
+        ok = AppendNal(state, unit);
         cycle.base_contributed = true;
         break;
       case NalKind::SeiPicTiming: {
-        ok = Append(state, unit);
+        ok = AppendNal(state, unit);
         cycle.base_contributed = true;
         const SeiParseResult parsed = ParseSeiPicTiming(unit, state.sps_info, state.pic_timing);
         if (parsed != SeiParseResult::Ok) {
@@ -103,11 +101,13 @@ PassEnd BasePass(MuxState& state, Cycle& cycle) {
         break;
       }
       case NalKind::Sps:
-        ok = Append(state, unit) && (state.track.track_header_written || CaptureSps(state, unit));
+        ok =
+            AppendNal(state, unit) && (state.track.track_header_written || CaptureSps(state, unit));
         cycle.base_contributed = true;
         break;
       case NalKind::Pps:
-        ok = Append(state, unit) && (state.track.track_header_written || CapturePps(state, unit));
+        ok =
+            AppendNal(state, unit) && (state.track.track_header_written || CapturePps(state, unit));
         cycle.base_contributed = true;
         break;
       case NalKind::Filler:
@@ -157,18 +157,18 @@ PassEnd DependentPass(MuxState& state, Cycle& cycle) {
       case NalKind::SliceExtension:
       case NalKind::SliceExtensionRef3:
         if (IsReferenceUnit(unit)) MarkReferencePicture(state);
-        ok = Append(state, unit);
+        ok = AppendNal(state, unit);
         cycle.awaiting_slice = true;
         break;
       case NalKind::SeiMvcNesting:
-        ok = Append(state, unit);
+        ok = AppendNal(state, unit);
         break;
       case NalKind::SubsetSps:
-        ok = Append(state, unit) &&
+        ok = AppendNal(state, unit) &&
              (state.track.track_header_written || CaptureSubsetSps(state, unit));
         break;
       case NalKind::Pps:
-        ok = Append(state, unit) &&
+        ok = AppendNal(state, unit) &&
              (state.track.track_header_written || CaptureDependentPps(state, unit));
         break;
       case NalKind::Filler:

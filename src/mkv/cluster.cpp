@@ -99,6 +99,7 @@ bool BeginFrame(MuxState& state, uint8_t delimiter_byte) {
   }
   c.block_size_pos = c.cluster_fill - kBlockHeaderBytes + 1;
   c.block_size_width = kBlockSizeWidth;
+  c.block_stamped = false;
   c.block_bytes = 4;
   return true;
 }
@@ -115,20 +116,13 @@ bool AppendNal(MuxState& state, std::span<const uint8_t> unit) {
   return true;
 }
 
-void StampFrame(MuxState& state) {
+namespace {
+
+// Writes the timestamps of the block being built: the cluster's first block
+// sets the cluster timecode, every further block its offset from it. A block
+// is shown `display_offset` ticks after its decode time, two ticks a frame.
+void StampBlock(MuxState& state, int64_t display_offset) {
   ClusterBuffer& c = state.cluster;
-  const PicTimingInfo& timing = state.pic_timing;
-  // Blocks carry presentation times. A picture is output dpb_output_delay
-  // ticks after it is decoded, and frames are decoded two ticks apart, so its
-  // display offset from decode order is its delay less the first one's.
-  int64_t display_offset = 0;
-  if (timing.cpb_dpb_delays_present_flag != 0) {
-    if (!c.have_first_dpb_output_delay) {
-      c.have_first_dpb_output_delay = true;
-      c.first_dpb_output_delay = timing.dpb_output_delay;
-    }
-    display_offset = int64_t{timing.dpb_output_delay} - int64_t{c.first_dpb_output_delay};
-  }
   uint8_t* block_timecode = c.bytes.data() + c.block_size_pos + c.block_size_width + 1;
   if (c.cluster_start) {
     const int64_t ticks = 2 * int64_t{state.total_frames} + display_offset;
@@ -140,6 +134,25 @@ void StampFrame(MuxState& state) {
     const int64_t ticks = 2 * int64_t{c.cluster_frames} + display_offset - c.cluster_display_offset;
     PutBigEndian(block_timecode, static_cast<uint64_t>(TicksToMs(state.frame_factor, ticks)), 2);
   }
+  c.block_stamped = true;
+}
+
+}  // namespace
+
+void StampFrame(MuxState& state) {
+  ClusterBuffer& c = state.cluster;
+  const PicTimingInfo& timing = state.pic_timing;
+  // A picture is output dpb_output_delay ticks after it is decoded, so its
+  // display offset from decode order is its delay less the first one's.
+  int64_t display_offset = 0;
+  if (timing.cpb_dpb_delays_present_flag != 0) {
+    if (!c.have_first_dpb_output_delay) {
+      c.have_first_dpb_output_delay = true;
+      c.first_dpb_output_delay = timing.dpb_output_delay;
+    }
+    display_offset = int64_t{timing.dpb_output_delay} - int64_t{c.first_dpb_output_delay};
+  }
+  StampBlock(state, display_offset);
 }
 
 void MarkReferencePicture(MuxState& state) {
@@ -150,6 +163,8 @@ void MarkReferencePicture(MuxState& state) {
 
 bool EndFrame(MuxState& state) {
   ClusterBuffer& c = state.cluster;
+  // A frame without a picture timing message is timed by its decode order.
+  if (!c.block_stamped) StampBlock(state, 0);
   // A block too large for its size field gets the width it needs, and its
   // data moves up to make room.
   const int needed = ShortestVintWidth(c.block_bytes);

@@ -29,6 +29,7 @@ struct ClusterBuffer {
   size_t block_size_pos = kClusterHeaderBytes + 1;  // the block's 3-byte size field
   uint64_t block_bytes = 4;     // track number, timecode and flags, plus the units
   size_t block_size_width = 3;  // bytes of the block's size field; more once widened
+  bool block_stamped = false;   // the block being built has its timestamp
   bool cluster_start = true;    // the block being built is the cluster's first
   int32_t cluster_frames = 0;   // index of the block being built in its cluster
   // Extra size bytes the cluster's first block took when it was too large for
@@ -49,6 +50,8 @@ void InitClusterBuffer(ClusterBuffer& cluster);
 // end: the output could not be written, or a size does not fit its field.
 [[nodiscard]] bool BeginFrame(MuxState& state, uint8_t delimiter_byte);
 [[nodiscard]] bool AppendNal(MuxState& state, std::span<const uint8_t> unit);
+// Timestamps the block being built from the picture timing message just
+// parsed; a block left unstamped is timed by EndFrame from its decode order.
 void StampFrame(MuxState& state);
 // The block being built holds a reference picture (a slice with nal_ref_idc
 // above 0, in either view): it is not discardable whatever its delimiter says.

@@ -8,6 +8,10 @@
 
 namespace tandrel {
 
+// The frame factor of a stream whose SPS gives no timing: 24000/1001 frames a
+// second, the frame rate the track declares by default.
+inline constexpr float kDefaultFrameFactor = static_cast<float>(1001.0 / 48000.0);
+
 // Milliseconds of `frames` frames: floor(F * n * 2000 + 0.5), in double
 // precision, as an unsigned 32-bit count.
 uint32_t FramesToMs(float frame_factor, uint64_t frames);

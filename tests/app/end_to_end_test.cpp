@@ -248,6 +248,30 @@ TEST_P(MuxedSamplePair, ClustersOpenExactlyAtIntraAccessUnits) {
   }
 }
 
+// Every sample runs at 24000/1001 frames a second, by its SPS timing or by
+// default: sorted, the block times must step one frame (41 or 42 ms) at a
+// time from 0, whether they come from picture timing messages or from the
+// decode order, and the Duration must cover every frame.
+TEST_P(MuxedSamplePair, EveryFrameHasItsOwnTimeOneFrameApart) {
+  std::vector<std::int64_t> times;
+  for (const Cluster& cluster : mkv_.clusters) {
+    ASSERT_TRUE(cluster.timecode.has_value());
+    for (const SimpleBlock& block : cluster.blocks) {
+      times.push_back(static_cast<std::int64_t>(*cluster.timecode) + block.relative_timecode);
+    }
+  }
+  std::sort(times.begin(), times.end());
+  ASSERT_FALSE(times.empty());
+  EXPECT_EQ(times.front(), 0);
+  for (std::size_t i = 1; i < times.size(); ++i) {
+    const std::int64_t step = times[i] - times[i - 1];
+    EXPECT_TRUE(step == 41 || step == 42)
+        << "between sorted frames " << i - 1 << " and " << i << ": " << step << " ms";
+  }
+  ASSERT_TRUE(mkv_.duration.has_value());
+  EXPECT_NEAR(*mkv_.duration, static_cast<double>(times.size()) * 1001.0 / 24.0, 0.5);
+}
+
 TEST_P(MuxedSamplePair, HeaderDeclaresMatroskaVersion4AndTheSegmentSpansTheFile) {
   EXPECT_EQ(mkv_.ebml.doc_type, "matroska");
   EXPECT_EQ(mkv_.ebml.doc_type_version, 4U);

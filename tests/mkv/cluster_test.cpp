@@ -93,19 +93,27 @@ TEST_F(ClusterTest, DelimiterDecidesClusterAndFlags) {
   EXPECT_EQ(state().cluster.cluster_fill, kEmptyClusterFill);
 }
 
+// Blocks are timed by their index in the cluster, whether a picture timing
+// message stamps them or, without one, EndFrame does.
 TEST_F(ClusterTest, BlocksAreStampedByTheirIndexInTheCluster) {
-  state().frame_factor = kFactor1001Over48000;
-  std::vector<int> relative;
-  for (int frame = 0; frame < 24; ++frame) {
-    Begin(frame == 0 ? 0x10 : 0x50);
-    StampFrame(state());
-    if (frame < 8) relative.push_back(RelativeTimecode(state().cluster.block_size_pos - 1));
-    End();
+  for (const bool timing_message : {true, false}) {
+    test::MuxFixture fixture;
+    MuxState& s = fixture.state();
+    s.frame_factor = kFactor1001Over48000;
+    std::vector<int> relative;
+    for (int frame = 0; frame < 24; ++frame) {
+      ASSERT_TRUE(BeginFrame(s, frame == 0 ? 0x10 : 0x50));
+      if (timing_message) StampFrame(s);
+      ASSERT_TRUE(EndFrame(s));
+      const uint8_t* header = s.cluster.bytes.data() + 13 + 8 * frame;
+      if (frame < 8) relative.push_back(static_cast<int16_t>(header[5] << 8 | header[6]));
+    }
+    EXPECT_EQ(relative, (std::vector<int>{0, 42, 83, 125, 167, 209, 250, 292}));
+    ASSERT_TRUE(BeginFrame(s, 0x10));
+    if (timing_message) StampFrame(s);
+    ASSERT_TRUE(EndFrame(s));
+    EXPECT_EQ(Slice(s.cluster.bytes, 10, 3), (Bytes{0x00, 0x03, 0xE9}));  // 1001 ms
   }
-  EXPECT_EQ(relative, (std::vector<int>{0, 42, 83, 125, 167, 209, 250, 292}));
-  Begin(0x10);
-  StampFrame(state());
-  EXPECT_EQ(Slice(state().cluster.bytes, 10, 3), (Bytes{0x00, 0x03, 0xE9}));  // 1001 ms
 }
 
 // Display order I0 B1 B2 P3, decoded as I0 P3 B1 B2: a picture is shown
@@ -169,7 +177,7 @@ TEST_F(ClusterTest, OversizedBlockGetsAWiderSizeField) {
   EXPECT_EQ(Slice(out, 22, 4), (Bytes{0x00, 0x20, 0x00, 0x00}));
   EXPECT_EQ(out[22 + 4 + unit_bytes - 1], 0x99);
   EXPECT_EQ(Slice(out, out.size() - 14, 8),
-            (Bytes{0xA3, 0x20, 0x00, 0x0A, 0x81, 0xFF, 0xFF, 0x01}));
+            (Bytes{0xA3, 0x20, 0x00, 0x0A, 0x81, 0x00, 0x2A, 0x01}));
   // The next cluster's first block header is back to its 3-byte size form.
   EXPECT_EQ(Slice(state().cluster.bytes, 13, 8),
             (Bytes{0xA3, 0xFF, 0xFF, 0xFF, 0x81, 0x00, 0x00, 0x80}));

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "mkv/mux_fixture.h"
+#include "mkv/timestamps.h"
 
 namespace tandrel {
 namespace {
@@ -136,7 +137,7 @@ TEST(TrackHeader, SpsWithoutUsableTimingKeepsTheDefaults) {
   const Bytes cut(kSps.begin(), kSps.begin() + 10);
   ASSERT_TRUE(CaptureSps(state, cut));
   EXPECT_EQ(fixture.Err(), "read over SPS-NAL size !\n");
-  EXPECT_EQ(state.frame_factor, 0.0f);
+  EXPECT_EQ(state.frame_factor, kDefaultFrameFactor);
   EXPECT_EQ(state.track.settings.default_duration_ns, kDefaultFrameDurationNs);
   EXPECT_EQ(state.track.settings.picture_size.width, 1920u);
 }
