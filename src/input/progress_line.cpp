@@ -11,7 +11,8 @@ float ProgressDivisor(uint64_t base_file_bytes) {
 }
 
 float ProgressFigure(int32_t base_refill_count, float progress_divisor) {
-  // An empty base-view file gives a divisor of 0 and so +inf: shown as 100.
+  // An empty (or unsized, such as a pipe) base-view file gives a divisor of 0.
+  if (progress_divisor <= 0.0f) return 100.0f;
   return std::min(100.0f, static_cast<float>(base_refill_count) / progress_divisor);
 }
 
