@@ -11,11 +11,15 @@ MuxState::MuxState() {
   progress.base_refill_count = &h264_reader.refill_count;
 }
 
-bool CloseFiles(MuxState& state) {
+void CloseInputs(MuxState& state) {
   if (state.h264_file != nullptr) std::fclose(state.h264_file);
   if (state.mvc_file != nullptr) std::fclose(state.mvc_file);
   state.h264_file = nullptr;
   state.mvc_file = nullptr;
+}
+
+bool CloseFiles(MuxState& state) {
+  CloseInputs(state);
   return CloseOutput(state);
 }
 

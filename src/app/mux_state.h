@@ -46,6 +46,9 @@ struct MuxState {
   uint64_t segment_bytes = 0;  // bytes written after the Segment header
 };
 
+// Closes whichever of the two inputs are open.
+void CloseInputs(MuxState& state);
+
 // Closes whichever of the three files are open; false when closing the
 // output failed (reported).
 [[nodiscard]] bool CloseFiles(MuxState& state);

@@ -1,5 +1,6 @@
 #include "app/pairing_loop.h"
 
+#include <optional>
 #include <string>
 
 #include "app/messages.h"
@@ -43,6 +44,20 @@ void ReportUnknownNal(MuxState& state, const char* text, std::span<const uint8_t
   PrintErrorLine(state.console, text + std::to_string(unit.empty() ? 0 : unit[0]));
 }
 
+// An End from the reader: a read failure stops the run; otherwise the unit
+// is consumed, and it ends the pass once the reader holds its last window
+// (the end of the data, or an end-of-sequence unit inside the last window).
+// Without a value the pass goes on.
+std::optional<PassEnd> EndUnit(MuxState& state, NalReader& reader, bool base_view) {
+  if (reader.failure != ReadFailure::None) {
+    ReportReadFailure(state, reader, base_view);
+    return PassEnd::Failed;
+  }
+  SkipNal(reader);
+  if (reader.eof) return PassEnd::Done;
+  return std::nullopt;
+}
+
 // nal_ref_idc, bits 6 and 5 of the header byte, is not 0.
 bool IsReferenceUnit(std::span<const uint8_t> unit) { return (unit[0] & 0x60) != 0; }
 
@@ -54,12 +69,7 @@ PassEnd BasePass(MuxState& state, Cycle& cycle) {
     bool ok = true;
     switch (kind) {
       case NalKind::End:
-        if (reader.failure != ReadFailure::None) {
-          ReportReadFailure(state, reader, true);
-          return PassEnd::Failed;
-        }
-        SkipNal(reader);
-        if (reader.eof) return PassEnd::Done;
+        if (const auto end = EndUnit(state, reader, true)) return *end;
         continue;
       case NalKind::AccessUnitDelimiter:
         if (!cycle.awaiting_slice) return PassEnd::Done;  // opens the next cycle
@@ -134,12 +144,7 @@ PassEnd DependentPass(MuxState& state, Cycle& cycle) {
     bool ok = true;
     switch (kind) {
       case NalKind::End:
-        if (reader.failure != ReadFailure::None) {
-          ReportReadFailure(state, reader, false);
-          return PassEnd::Failed;
-        }
-        SkipNal(reader);
-        if (reader.eof) return PassEnd::Done;
+        if (const auto end = EndUnit(state, reader, false)) return *end;
         continue;
       case NalKind::AccessUnitDelimiter:
         PrintOut(state.console, messages::kNotMvc);

@@ -44,12 +44,6 @@ bool FileExists(const char* name) {
   return true;
 }
 
-void CloseInputs(MuxState& state) {
-  if (state.h264_file != nullptr) std::fclose(state.h264_file);
-  if (state.mvc_file != nullptr) std::fclose(state.mvc_file);
-  state.h264_file = state.mvc_file = nullptr;
-}
-
 }  // namespace
 
 int RunTandrel(std::span<const char* const> args, const Console& console) {

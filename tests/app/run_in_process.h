@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/start_up.h"
+#include "support/file_bytes.h"
 
 namespace tandrel::test {
 
@@ -14,15 +15,6 @@ struct RunResult {
   std::string out;
   std::string err;
 };
-
-inline std::string ReadAllText(std::FILE* file) {
-  std::fflush(file);
-  std::rewind(file);
-  std::string text;
-  for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file))
-    text.push_back(static_cast<char>(c));
-  return text;
-}
 
 // `args` without the program name; `input` is what standard input holds.
 inline RunResult RunInProcess(const std::vector<std::string>& args, const std::string& input = "") {
@@ -33,8 +25,8 @@ inline RunResult RunInProcess(const std::vector<std::string>& args, const std::s
   std::rewind(console.in);
   RunResult result;
   result.status = RunTandrel(argv, console);
-  result.out = ReadAllText(console.out);
-  result.err = ReadAllText(console.err);
+  result.out = ReadStreamText(console.out);
+  result.err = ReadStreamText(console.err);
   std::fclose(console.in);
   std::fclose(console.out);
   std::fclose(console.err);

@@ -37,19 +37,10 @@ class MuxFixture {
     if (state_->mkv_file != nullptr) std::fflush(state_->mkv_file);
     return ReadFileBytes(state_->mkv_name);
   }
-  std::string Out() { return Contents(console_out_); }
-  std::string Err() { return Contents(console_err_); }
+  std::string Out() { return ReadStreamText(console_out_); }
+  std::string Err() { return ReadStreamText(console_err_); }
 
  private:
-  static std::string Contents(std::FILE* file) {
-    std::fflush(file);
-    std::string text;
-    std::rewind(file);
-    for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file))
-      text.push_back(static_cast<char>(c));
-    return text;
-  }
-
   ScratchDirectory scratch_;
   std::unique_ptr<MuxState> state_ = std::make_unique<MuxState>();
   std::FILE* console_out_ = std::tmpfile();

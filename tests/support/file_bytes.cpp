@@ -19,4 +19,13 @@ std::vector<std::uint8_t> ReadFileBytes(const std::filesystem::path& path) {
   return bytes;
 }
 
+std::string ReadStreamText(std::FILE* file) {
+  std::fflush(file);
+  std::rewind(file);
+  std::string text;
+  for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file))
+    text.push_back(static_cast<char>(c));
+  return text;
+}
+
 }  // namespace tandrel::test
