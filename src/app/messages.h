@@ -35,6 +35,7 @@ inline constexpr char kCannotReadMvc[] = "Error: could not read mvc-file ";
 inline constexpr char kCannotWriteMkv[] = "Error: could not write mkv-file ";
 inline constexpr char kUnitTooLargeH264[] = "Error: NAL unit larger than 256 MiB in h264-file ";
 inline constexpr char kUnitTooLargeMvc[] = "Error: NAL unit larger than 256 MiB in mvc-file ";
+inline constexpr char kOutputIsAnInput[] = "Error: output file is the same as an input file: ";
 inline constexpr char kMoreDependentUnits[] =
     "warning: mvc-file has more access units than h264-file; the rest is dropped";
 

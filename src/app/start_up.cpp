@@ -37,6 +37,15 @@ uint64_t FileSize(std::FILE* file) {
   return static_cast<uint64_t>(info.st_size);
 }
 
+// True when `name` is the very file that `file` has open (same device and
+// inode, whatever path or link leads to it).
+bool IsSameFile(const char* name, std::FILE* file) {
+  struct stat named {};
+  struct stat opened {};
+  return stat(name, &named) == 0 && fstat(fileno(file), &opened) == 0 &&
+         named.st_dev == opened.st_dev && named.st_ino == opened.st_ino;
+}
+
 bool FileExists(const char* name) {
   std::FILE* probe = std::fopen(name, "r");
   if (probe == nullptr) return false;
@@ -71,6 +80,13 @@ int RunTandrel(std::span<const char* const> args, const Console& console) {
   }
 
   state.track.settings.right_eye_first = HasOption(args, "-r");
+
+  // Opening the output for writing would truncate an input before it is read.
+  if (IsSameFile(args[3], state.h264_file) || IsSameFile(args[3], state.mvc_file)) {
+    PrintErrorLine(console, messages::kOutputIsAnInput + state.mkv_name);
+    CloseInputs(state);
+    return kExitFailed;
+  }
 
   if (FileExists(args[3]) && !HasOption(args, "-y")) {
     PrintOut(console, messages::kFileExists + state.mkv_name + messages::kOverwriteQuestion);

@@ -116,6 +116,29 @@ TEST_F(StartUpTest, UnwritableOutputsAreReported) {
   EXPECT_EQ(run.err, "Error: could not write mkv-file /dev/full\n");
 }
 
+TEST_F(StartUpTest, OutputThatIsAnInputIsRefusedBeforeItIsTouched) {
+  const std::string hard_link = Path("hard.264");
+  const std::string symbolic_link = Path("symbolic.mvc");
+  fs::create_hard_link(base_, hard_link);
+  fs::create_symlink(dependent_, symbolic_link);
+  const std::string round_about = (scratch_.path() / ".." / scratch_.path().filename() / "in.264");
+  const std::vector<uint8_t> base_bytes = test::ReadFileBytes(base_);
+  const std::vector<uint8_t> dependent_bytes = test::ReadFileBytes(dependent_);
+  for (const std::string& output : {base_, dependent_, hard_link, symbolic_link, round_about}) {
+    for (const std::vector<std::string>& extra :
+         {std::vector<std::string>{}, std::vector<std::string>{"-y"}}) {
+      std::vector<std::string> args = {base_, dependent_, output};
+      args.insert(args.end(), extra.begin(), extra.end());
+      const auto run = RunInProcess(args, "y\n");
+      EXPECT_EQ(run.status, kExitFailed) << output;
+      EXPECT_EQ(run.out, "") << output;
+      EXPECT_EQ(run.err, "Error: output file is the same as an input file: " + output + "\n");
+      EXPECT_EQ(test::ReadFileBytes(base_), base_bytes);
+      EXPECT_EQ(test::ReadFileBytes(dependent_), dependent_bytes);
+    }
+  }
+}
+
 TEST_F(StartUpTest, InputThatCannotBeReadIsReported) {
   const std::string folder = scratch_.path().string();
   auto run = RunInProcess({folder, dependent_, output_});
