@@ -11,6 +11,7 @@
 #include "input/nal_reader.h"
 #include "input/progress_line.h"
 #include "mkv/cluster.h"
+#include "mkv/seek_index.h"
 #include "mkv/timestamps.h"
 #include "mkv/track_header.h"
 
@@ -41,6 +42,7 @@ struct MuxState {
 
   ClusterBuffer cluster;
   TrackHeaderState track;
+  SeekIndex seek_index;
 
   uint32_t total_frames = 0;   // stereo frames completed
   uint64_t segment_bytes = 0;  // bytes written after the Segment header

@@ -80,6 +80,7 @@ int RunTandrel(std::span<const char* const> args, const Console& console) {
   }
 
   state.track.settings.right_eye_first = HasOption(args, "-r");
+  state.seek_index.enabled = HasOption(args, "--cues");
 
   // Opening the output for writing would truncate an input before it is read.
   if (IsSameFile(args[3], state.h264_file) || IsSameFile(args[3], state.mvc_file)) {

@@ -198,6 +198,12 @@ bool FlushCluster(MuxState& state) {
   }
   std::memcpy(c.bytes.data() + 4, size.bytes, kClusterSizeWidth);
   if (!WriteOutput(state, {c.bytes.data(), c.cluster_fill})) return false;
+  if (state.seek_index.enabled) {
+    const uint8_t* timecode = c.bytes.data() + kClusterTimecodePos;
+    state.seek_index.cue_points.push_back({state.segment_bytes, uint32_t{timecode[0]} << 16 |
+                                                                    uint32_t{timecode[1]} << 8 |
+                                                                    timecode[2]});
+  }
   state.segment_bytes += c.cluster_fill;
   if (c.first_block_widening > 0) {
     // The widened first block shifted its header fields; lay the first block

@@ -192,6 +192,7 @@ bool WriteTrackHeader(MuxState& state) {
     return false;
   }
   if (!WriteOutput(state, tracks)) return false;
+  state.seek_index.tracks_position = state.segment_bytes;
   state.segment_bytes += tracks.size();
   state.track.track_header_written = true;
   return true;

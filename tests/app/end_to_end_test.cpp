@@ -60,12 +60,11 @@ std::vector<SamplePair> FindSamplePairs() {
   return pairs;
 }
 
-CommandResult RunTandrel(const SamplePair& pair, const fs::path& output, bool right_eye_first) {
+CommandResult RunTandrel(const SamplePair& pair, const fs::path& output,
+                         const std::vector<std::string>& options = {}) {
   std::vector<std::string> arguments = {TANDREL_EXE, pair.base_view.string(),
                                         pair.dependent_view.string(), output.string()};
-  if (right_eye_first) {
-    arguments.emplace_back("-r");
-  }
+  arguments.insert(arguments.end(), options.begin(), options.end());
   return RunCommand(arguments);
 }
 
@@ -176,7 +175,7 @@ class MuxedOutput : public ::testing::Test {
  protected:
   void MuxAndRead(const SamplePair& pair) {
     output_ = scratch_.path() / (pair.name + ".mkv");
-    run_ = RunTandrel(pair, output_, false);
+    run_ = RunTandrel(pair, output_);
     ASSERT_TRUE(run_.exited) << "could not run " << TANDREL_EXE;
     ASSERT_EQ(run_.exit_status, 0) << run_.standard_output << run_.standard_error;
     file_ = ReadFileBytes(output_);
@@ -351,7 +350,7 @@ TEST_P(MuxedSamplePair, PictureSizeIsThatOfTheBaseView) {
 
 TEST_P(MuxedSamplePair, RightEyeFirstOptionChangesOnlyTheStereoMode) {
   const fs::path right_first_output = scratch_.path() / "right_eye_first.mkv";
-  const CommandResult run = RunTandrel(GetParam(), right_first_output, true);
+  const CommandResult run = RunTandrel(GetParam(), right_first_output, {"-r"});
   ASSERT_EQ(run.exit_status, 0) << run.standard_error;
   const Bytes right_first = ReadFileBytes(right_first_output);
 
@@ -387,6 +386,67 @@ TEST_P(MuxedSamplePair, MkvinfoAndFfprobeReadEveryBlockWithoutComplaint) {
   EXPECT_EQ(ffprobe.exit_status, 0) << ToolReport(ffprobe);
   EXPECT_EQ(WithoutSubsetSpsComplaint(ffprobe.standard_error, base_view_, dependent_view_), "");
   EXPECT_EQ(CountOccurrences(ffprobe.standard_output, "\n"), expected_blocks_.size());
+}
+
+TEST_P(MuxedSamplePair, SeekingIndexPointsAtEveryClusterAndAddsNothingElse) {
+  constexpr std::uint32_t kSeekHeadId = 0x114D9B74;
+  constexpr std::uint32_t kInfoId = 0x1549A966;
+  constexpr std::uint32_t kTracksId = 0x1654AE6B;
+  constexpr std::uint32_t kCuesId = 0x1C53BB6B;
+  const fs::path indexed_output = scratch_.path() / "indexed.mkv";
+  const CommandResult run = RunTandrel(GetParam(), indexed_output, {"--cues"});
+  ASSERT_EQ(run.exit_status, 0) << run.standard_error;
+  EXPECT_EQ(run.standard_error, "");
+  const Bytes indexed_file = ReadFileBytes(indexed_output);
+  MatroskaFile indexed;
+  try {
+    indexed = ReadMatroska(indexed_file);
+  } catch (const EbmlFormatError& error) {
+    FAIL() << "the indexed output is not a well-formed Matroska file: " << error.what();
+  }
+  ASSERT_FALSE(indexed.segment_children.empty());
+  EXPECT_EQ(indexed.segment_children.front(), kSeekHeadId);
+  EXPECT_EQ(indexed.segment_children.back(), kCuesId);
+  ASSERT_TRUE(indexed.info_offset && indexed.tracks_offset && indexed.cues_offset);
+  const std::size_t data = indexed.segment_data_offset;
+  const std::vector<std::pair<std::uint32_t, std::uint64_t>> expected_seeks = {
+      {kInfoId, *indexed.info_offset - data},
+      {kTracksId, *indexed.tracks_offset - data},
+      {kCuesId, *indexed.cues_offset - data}};
+  std::vector<std::pair<std::uint32_t, std::uint64_t>> seeks;
+  for (const SeekEntry& entry : indexed.seek_entries) seeks.emplace_back(entry.id, entry.position);
+  EXPECT_EQ(seeks, expected_seeks);
+
+  ASSERT_EQ(indexed.cue_points.size(), indexed.clusters.size()) << "one CuePoint per cluster";
+  for (std::size_t i = 0; i < indexed.clusters.size(); ++i) {
+    SCOPED_TRACE("cluster " + std::to_string(i));
+    const CuePointEntry& cue = indexed.cue_points[i];
+    EXPECT_EQ(cue.time, indexed.clusters[i].timecode);
+    EXPECT_EQ(cue.track, 1U);
+    ASSERT_TRUE(cue.cluster_position.has_value());
+    EXPECT_EQ(data + *cue.cluster_position, indexed.clusters[i].offset);
+  }
+
+  // Between the SeekHead and the Cues lie the very bytes of the file made
+  // without the index.
+  const std::size_t seek_head_end = *indexed.info_offset;
+  ASSERT_EQ(indexed_file.size() - file_.size(),
+            (seek_head_end - data) + (indexed_file.size() - *indexed.cues_offset));
+  EXPECT_TRUE(std::equal(file_.begin() + static_cast<std::ptrdiff_t>(data), file_.end(),
+                         indexed_file.begin() + static_cast<std::ptrdiff_t>(seek_head_end)));
+
+  if (IsOnPath("mkvinfo") && IsOnPath("ffprobe")) {
+    const CommandResult mkvinfo =
+        RunCommand({"mkvinfo", "--ui-language", "en_US", "--all", indexed_output.string()});
+    EXPECT_EQ(mkvinfo.standard_error, "");
+    EXPECT_EQ(CountOccurrences(mkvinfo.standard_output, "+ Cue point"), indexed.clusters.size());
+    const CommandResult ffprobe =
+        RunCommand({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_packets",
+                    "-show_entries", "packet=size", "-of", "csv=p=0", indexed_output.string()});
+    EXPECT_EQ(ffprobe.exit_status, 0) << ToolReport(ffprobe);
+    EXPECT_EQ(WithoutSubsetSpsComplaint(ffprobe.standard_error, base_view_, dependent_view_), "");
+    EXPECT_EQ(CountOccurrences(ffprobe.standard_output, "\n"), expected_blocks_.size());
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(SampleData, MuxedSamplePair, ::testing::ValuesIn(FindSamplePairs()),

@@ -91,10 +91,13 @@ TEST_F(StartUpTest, OptionsAreWholeArgumentsAnywhere) {
   struct OptionCase {
     std::vector<std::string> extra;
     uint64_t stereo_mode;
+    bool indexed;
   };
   for (const OptionCase& c :
-       {OptionCase{{}, 13}, OptionCase{{"-y", "-r"}, 14}, OptionCase{{"-r", "-y"}, 14},
-        OptionCase{{"-r", "-r", "stray"}, 14}, OptionCase{{"-R", "--r", "-ry", "y"}, 13}}) {
+       {OptionCase{{}, 13, false}, OptionCase{{"-y", "-r"}, 14, false},
+        OptionCase{{"-r", "-y"}, 14, false}, OptionCase{{"-r", "-r", "stray"}, 14, false},
+        OptionCase{{"-R", "--r", "-ry", "y"}, 13, false}, OptionCase{{"--cues", "-r"}, 14, true},
+        OptionCase{{"--cue", "-cues", "--CUES", "--cues=1"}, 13, false}}) {
     fs::remove(output_);
     std::vector<std::string> args = {base_, dependent_, output_};
     args.insert(args.end(), c.extra.begin(), c.extra.end());
@@ -102,6 +105,8 @@ TEST_F(StartUpTest, OptionsAreWholeArgumentsAnywhere) {
     const auto file = test::ReadMatroska(test::ReadFileBytes(output_));
     ASSERT_EQ(file.tracks.size(), 1u);
     EXPECT_EQ(file.tracks[0].video->stereo_mode, c.stereo_mode);
+    EXPECT_EQ(file.seek_head_offset.has_value(), c.indexed);
+    EXPECT_EQ(file.cues_offset.has_value(), c.indexed);
   }
 }
 

@@ -151,6 +151,8 @@ bool IsMasterElement(std::uint32_t id) {
     case 0x1F43B675:  // Cluster
     case 0xA0:        // BlockGroup
     case 0x1C53BB6B:  // Cues
+    case 0xBB:        // CuePoint
+    case 0xB7:        // CueTrackPositions
     case 0x1254C367:  // Tags
       return true;
     default:

@@ -36,6 +36,16 @@ constexpr std::uint32_t kStereoMode = 0x53B8;
 constexpr std::uint32_t kCluster = 0x1F43B675;
 constexpr std::uint32_t kTimecode = 0xE7;
 constexpr std::uint32_t kSimpleBlock = 0xA3;
+constexpr std::uint32_t kSeekHead = 0x114D9B74;
+constexpr std::uint32_t kSeek = 0x4DBB;
+constexpr std::uint32_t kSeekId = 0x53AB;
+constexpr std::uint32_t kSeekPosition = 0x53AC;
+constexpr std::uint32_t kCues = 0x1C53BB6B;
+constexpr std::uint32_t kCuePoint = 0xBB;
+constexpr std::uint32_t kCueTime = 0xB3;
+constexpr std::uint32_t kCueTrackPositions = 0xB7;
+constexpr std::uint32_t kCueTrack = 0xF7;
+constexpr std::uint32_t kCueClusterPosition = 0xF1;
 }  // namespace id
 
 // Keeps a value and refuses a second occurrence, which Matroska allows for none of
@@ -216,6 +226,55 @@ Cluster ReadCluster(std::span<const std::uint8_t> file, const EbmlElement& eleme
   return cluster;
 }
 
+void ReadSeekHead(std::span<const std::uint8_t> file, const EbmlElement& seek_head,
+                  MatroskaFile& mkv) {
+  SetOnce(mkv.seek_head_offset, seek_head.offset, seek_head);
+  for (const EbmlElement& seek : seek_head.children) {
+    if (seek.id != id::kSeek) continue;
+    std::optional<std::vector<std::uint8_t>> seek_id;
+    std::optional<std::uint64_t> position;
+    for (const EbmlElement& child : seek.children) {
+      if (child.id == id::kSeekId) {
+        SetOnce(seek_id, ReadBinary(file, child), child);
+      } else if (child.id == id::kSeekPosition) {
+        SetOnce(position, ReadUnsigned(file, child), child);
+      }
+    }
+    if (!seek_id || seek_id->empty() || seek_id->size() > 4 || !position) {
+      throw EbmlFormatError("Seek at offset " + std::to_string(seek.offset) +
+                            " lacks a SeekID of 1 to 4 bytes or a SeekPosition");
+    }
+    SeekEntry entry;
+    for (const std::uint8_t byte : *seek_id) entry.id = entry.id << 8 | byte;
+    entry.position = *position;
+    mkv.seek_entries.push_back(entry);
+  }
+}
+
+void ReadCues(std::span<const std::uint8_t> file, const EbmlElement& cues, MatroskaFile& mkv) {
+  SetOnce(mkv.cues_offset, cues.offset, cues);
+  for (const EbmlElement& point : cues.children) {
+    if (point.id != id::kCuePoint) continue;
+    std::optional<std::uint64_t> time;
+    for (const EbmlElement& child : point.children) {
+      if (child.id == id::kCueTime) SetOnce(time, ReadUnsigned(file, child), child);
+    }
+    for (const EbmlElement& positions : point.children) {
+      if (positions.id != id::kCueTrackPositions) continue;
+      CuePointEntry entry;
+      entry.time = time;
+      for (const EbmlElement& child : positions.children) {
+        if (child.id == id::kCueTrack) {
+          SetOnce(entry.track, ReadUnsigned(file, child), child);
+        } else if (child.id == id::kCueClusterPosition) {
+          SetOnce(entry.cluster_position, ReadUnsigned(file, child), child);
+        }
+      }
+      mkv.cue_points.push_back(entry);
+    }
+  }
+}
+
 void ReadSegment(std::span<const std::uint8_t> file, const EbmlElement& segment,
                  MatroskaFile& mkv) {
   mkv.segment_offset = segment.offset;
@@ -223,7 +282,14 @@ void ReadSegment(std::span<const std::uint8_t> file, const EbmlElement& segment,
   mkv.segment_data_offset = segment.data_offset;
   mkv.segment_size = segment.data_size;
   for (const EbmlElement& child : segment.children) {
+    mkv.segment_children.push_back(child.id);
     switch (child.id) {
+      case id::kSeekHead:
+        ReadSeekHead(file, child, mkv);
+        break;
+      case id::kCues:
+        ReadCues(file, child, mkv);
+        break;
       case id::kInfo:
         ReadInfo(file, child, mkv);
         break;

@@ -66,12 +66,28 @@ struct Cluster {
   std::vector<SimpleBlock> blocks;
 };
 
+struct SeekEntry {
+  std::uint32_t id = 0;        // the element ID named by SeekID
+  std::uint64_t position = 0;  // SeekPosition, from the start of the Segment's data
+};
+
+struct CuePointEntry {
+  std::optional<std::uint64_t> time;
+  std::optional<std::uint64_t> track;
+  std::optional<std::uint64_t> cluster_position;  // from the start of the Segment's data
+};
+
 struct MatroskaFile {
   EbmlHeaderValues ebml;
   std::size_t segment_offset = 0;  // of the Segment ID
   std::size_t segment_size_width = 0;
   std::size_t segment_data_offset = 0;
   std::uint64_t segment_size = 0;
+  std::vector<std::uint32_t> segment_children;  // IDs of the Segment's children in file order
+  std::optional<std::size_t> seek_head_offset;
+  std::vector<SeekEntry> seek_entries;
+  std::optional<std::size_t> cues_offset;
+  std::vector<CuePointEntry> cue_points;  // one CueTrackPositions each
   std::optional<std::size_t> info_offset;
   std::optional<std::uint64_t> timecode_scale;
   std::optional<double> duration;
