@@ -1,7 +1,10 @@
 #include "input/nal_reader.h"
 
+#include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "input/start_code.h"
 
@@ -47,6 +50,12 @@ NalKind ClassifySei(uint8_t payload_type) {
   }
 }
 
+uint8_t* AllocateWindow(uint8_t* window, size_t bytes) {
+  void* allocated = std::realloc(window, bytes);
+  if (allocated == nullptr) throw std::bad_alloc();
+  return static_cast<uint8_t*>(allocated);
+}
+
 // Moves the unread tail to the front of the window and fills the rest with
 // one load from the file. A load asks for `read_size` bytes less the tail, so
 // that the window holds one full load; a tail of a whole load or more (a unit
@@ -59,14 +68,16 @@ bool Refill(NalReader& reader, std::FILE* file) {
     return false;
   }
   const size_t ask = tail < reader.read_size ? reader.read_size - tail : reader.read_size;
-  if (tail + ask > reader.capacity) {
-    // Move the tail while growing: the new window receives it at its front.
-    auto grown = std::make_unique_for_overwrite<uint8_t[]>(tail + ask);
-    std::memcpy(grown.get(), reader.window.get() + reader.nal_start, tail);
-    reader.window = std::move(grown);
-    reader.capacity = tail + ask;
-  } else if (reader.nal_start > 0 && tail > 0) {
+  if (reader.nal_start > 0 && tail > 0) {
     std::memmove(reader.window.get(), reader.window.get() + reader.nal_start, tail);
+  }
+  if (tail + ask > reader.capacity) {
+    // Doubling keeps the growth for one long unit linear in its length; no
+    // window beyond the longest unit allowed and one load is ever needed.
+    const size_t largest = reader.max_unit_bytes + reader.read_size;
+    const size_t grown = std::max(tail + ask, std::min(2 * reader.capacity, largest));
+    reader.window.reset(AllocateWindow(reader.window.release(), grown));
+    reader.capacity = grown;
   }
   uint8_t* const read_at = reader.window.get() + tail;
   const size_t got = std::fread(read_at, 1, ask, file);
@@ -104,7 +115,7 @@ void InitNalReader(NalReader& reader, size_t read_size, size_t max_unit_bytes) {
   reader = NalReader{};
   reader.read_size = read_size;
   reader.max_unit_bytes = max_unit_bytes;
-  reader.window = std::make_unique_for_overwrite<uint8_t[]>(read_size);
+  reader.window.reset(AllocateWindow(nullptr, read_size));
   reader.capacity = read_size;
   reader.refill_mark = read_size - kRefillMargin;
 }

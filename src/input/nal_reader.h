@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <span>
 
@@ -50,10 +51,16 @@ inline constexpr size_t kRefillMargin = 16;
 // Units are held whole in the window; a longer one ends the run.
 inline constexpr size_t kMaxUnitBytes = size_t{256} << 20;
 
+// The window is a malloc block so that it can grow with realloc, which moves
+// large blocks by remapping their pages rather than copying them.
+struct FreeWindow {
+  void operator()(uint8_t* window) const { std::free(window); }
+};
+
 // Positions are offsets into `window`, so that they survive a window that
 // grows. The current unit is [nal_start, nal_end) when nal_end > nal_start.
 struct NalReader {
-  std::unique_ptr<uint8_t[]> window;
+  std::unique_ptr<uint8_t, FreeWindow> window;
   size_t capacity = 0;  // bytes allocated for `window`
   size_t read_size = kReadSize;
   size_t max_unit_bytes = kMaxUnitBytes;
