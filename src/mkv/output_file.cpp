@@ -29,7 +29,9 @@ bool WriteOutput(MuxState& state, std::span<const uint8_t> bytes) {
 bool PatchOutput(MuxState& state, uint64_t offset, std::span<const uint8_t> bytes) {
   if (state.mkv_failed || state.mkv_file == nullptr) return false;
   if (std::fseek(state.mkv_file, static_cast<long>(offset), SEEK_SET) != 0) return Failed(state);
-  return WriteOutput(state, bytes);
+  if (!WriteOutput(state, bytes)) return false;
+  if (std::fseek(state.mkv_file, 0, SEEK_END) != 0) return Failed(state);
+  return true;
 }
 
 bool CloseOutput(MuxState& state) {

@@ -10,7 +10,8 @@ namespace tandrel {
 struct MuxState;
 
 [[nodiscard]] bool WriteOutput(MuxState& state, std::span<const uint8_t> bytes);
-// Overwrites bytes already written, at an absolute file offset.
+// Overwrites bytes already written, at an absolute file offset; writing then
+// goes on at the end of the file.
 [[nodiscard]] bool PatchOutput(MuxState& state, uint64_t offset, std::span<const uint8_t> bytes);
 // Flushes and closes the output.
 [[nodiscard]] bool CloseOutput(MuxState& state);
