@@ -240,6 +240,68 @@ TEST(NextNal, UnitLongerThanTheLimitFails) {
   std::fclose(file);
 }
 
+struct LimitCase {
+  const char* name;
+  size_t unit_bytes;
+  bool delivered;
+  friend void PrintTo(const LimitCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class UnitLimit : public testing::TestWithParam<LimitCase> {};
+
+// The limit is exact wherever the unit falls against the loads: a unit of the
+// limit's length is delivered, and one byte more ends the run before the unit
+// is delivered. The unit follows a filler unit of 1 to 41 bytes, so that its
+// end and its closing start code meet every position in a load, the refill
+// margin included.
+TEST_P(UnitLimit, RefusesOnlyUnitsLongerThanTheLimit) {
+  constexpr size_t kLimit = 100;
+  const Bytes slice = [] {
+    Bytes unit(GetParam().unit_bytes, 0xAB);
+    unit[0] = 0x41;
+    return unit;
+  }();
+  for (size_t read_size : {16u, 17u, 24u, 64u, 100u, 116u, 117u, 4096u}) {
+    for (size_t lead = 0; lead <= 40; ++lead) {
+      Bytes filler(lead + 1, 0xFF);
+      filler[0] = 0x0C;
+      Bytes stream = {0, 0, 1};
+      stream.insert(stream.end(), filler.begin(), filler.end());
+      stream.insert(stream.end(), {0, 0, 0, 1});
+      stream.insert(stream.end(), slice.begin(), slice.end());
+      stream.insert(stream.end(), {0, 0, 0, 1, 0x09, 0x10});
+
+      std::FILE* file = test::FileWith(stream);
+      NalReader reader;
+      InitNalReader(reader, read_size, kLimit);
+      std::vector<Bytes> units;
+      while (NextNal(reader, file) != NalKind::End || !IsExhausted(reader)) {
+        units.emplace_back(CurrentNal(reader).begin(), CurrentNal(reader).end());
+        SkipNal(reader);
+      }
+      std::fclose(file);
+
+      const std::vector<Bytes> expected = GetParam().delivered
+                                              ? std::vector<Bytes>{filler, slice, {0x09, 0x10}}
+                                              : std::vector<Bytes>{filler};
+      const ReadFailure failure =
+          GetParam().delivered ? ReadFailure::None : ReadFailure::UnitTooLarge;
+      EXPECT_EQ(units, expected) << "read size " << read_size << ", lead " << lead;
+      EXPECT_EQ(reader.failure, failure) << "read size " << read_size << ", lead " << lead;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, UnitLimit,
+                         testing::Values(LimitCase{"one_byte_below", 99, true},
+                                         LimitCase{"at_the_limit", 100, true},
+                                         LimitCase{"one_byte_above", 101, false},
+                                         LimitCase{"a_refill_margin_above", 117, false},
+                                         LimitCase{"a_load_above", 164, false}),
+                         [](const testing::TestParamInfo<LimitCase>& param) {
+                           return std::string(param.param.name);
+                         });
+
 TEST(NextNal, ReadErrorIsNotTheEndOfTheFile) {
   std::FILE* directory = std::fopen(".", "rb");
   ASSERT_NE(directory, nullptr);
@@ -259,6 +321,37 @@ TEST(FindStartCode, FindsTheFirstWholeStartCode) {
   EXPECT_EQ(FindStartCode(begin, begin + 6), begin + 6);  // 01 cut off
   EXPECT_EQ(FindStartCode(begin + 8, end), end);
   EXPECT_EQ(FindStartCode(end, end), end);
+}
+
+// The search works 32 positions at a time: every placement of a start code
+// (and of the patterns that are almost one) around those steps and the end of
+// the range must give what a byte-by-byte search gives.
+TEST(FindStartCode, AgreesWithAPlainSearchAtEveryPlacement) {
+  const auto plain = [](const uint8_t* p, const uint8_t* end) {
+    for (; end - p >= 3; ++p) {
+      if (p[0] == 0 && p[1] == 0 && p[2] == 1) return p;
+    }
+    return end;
+  };
+  const std::vector<Bytes> patterns = {{0, 0, 1}, {0, 0, 0, 1}, {0, 0, 2},
+                                       {0, 0, 0}, {0, 1},       {0, 0, 3, 0, 0, 1}};
+  for (const Bytes& pattern : patterns) {
+    for (size_t length = 0; length <= 100; ++length) {
+      for (size_t at = 0; at + pattern.size() <= length + 2; ++at) {
+        Bytes data(length, 0x55);
+        for (size_t i = 0; i < pattern.size() && at + i < length; ++i) data[at + i] = pattern[i];
+        if (length > 40) data[length / 2] = 0x00;  // a lone zero on the way
+        const uint8_t* begin = data.data();
+        const uint8_t* end = begin + data.size();
+        for (size_t from : {size_t{0}, size_t{1}, at}) {
+          if (from > length) continue;
+          ASSERT_EQ(FindStartCode(begin + from, end), plain(begin + from, end))
+              << "pattern of " << pattern.size() << " at " << at << " in " << length << " from "
+              << from;
+        }
+      }
+    }
+  }
 }
 
 }  // namespace
