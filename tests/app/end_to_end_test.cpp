@@ -189,6 +189,16 @@ class MuxedOutput : public ::testing::Test {
     expected_blocks_ = ExpectStereoBlocks(base_view_, dependent_view_);
   }
 
+  // ffprobe reads one packet per block and has nothing to complain of.
+  void ExpectFfprobeReadsEveryBlock(const fs::path& file) const {
+    const CommandResult ffprobe =
+        RunCommand({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_packets",
+                    "-show_entries", "packet=size", "-of", "csv=p=0", file.string()});
+    EXPECT_EQ(ffprobe.exit_status, 0) << ToolReport(ffprobe);
+    EXPECT_EQ(WithoutSubsetSpsComplaint(ffprobe.standard_error, base_view_, dependent_view_), "");
+    EXPECT_EQ(CountOccurrences(ffprobe.standard_output, "\n"), expected_blocks_.size());
+  }
+
   std::vector<const SimpleBlock*> AllBlocks() const {
     std::vector<const SimpleBlock*> blocks;
     for (const Cluster& cluster : mkv_.clusters) {
@@ -380,12 +390,7 @@ TEST_P(MuxedSamplePair, MkvinfoAndFfprobeReadEveryBlockWithoutComplaint) {
   EXPECT_EQ(mkvinfo.standard_error, "");
   EXPECT_EQ(CountOccurrences(mkvinfo.standard_output, "+ Simple block:"), expected_blocks_.size());
 
-  const CommandResult ffprobe =
-      RunCommand({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_packets",
-                  "-show_entries", "packet=size", "-of", "csv=p=0", output_.string()});
-  EXPECT_EQ(ffprobe.exit_status, 0) << ToolReport(ffprobe);
-  EXPECT_EQ(WithoutSubsetSpsComplaint(ffprobe.standard_error, base_view_, dependent_view_), "");
-  EXPECT_EQ(CountOccurrences(ffprobe.standard_output, "\n"), expected_blocks_.size());
+  ExpectFfprobeReadsEveryBlock(output_);
 }
 
 TEST_P(MuxedSamplePair, SeekingIndexPointsAtEveryClusterAndAddsNothingElse) {
@@ -440,12 +445,7 @@ TEST_P(MuxedSamplePair, SeekingIndexPointsAtEveryClusterAndAddsNothingElse) {
         RunCommand({"mkvinfo", "--ui-language", "en_US", "--all", indexed_output.string()});
     EXPECT_EQ(mkvinfo.standard_error, "");
     EXPECT_EQ(CountOccurrences(mkvinfo.standard_output, "+ Cue point"), indexed.clusters.size());
-    const CommandResult ffprobe =
-        RunCommand({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_packets",
-                    "-show_entries", "packet=size", "-of", "csv=p=0", indexed_output.string()});
-    EXPECT_EQ(ffprobe.exit_status, 0) << ToolReport(ffprobe);
-    EXPECT_EQ(WithoutSubsetSpsComplaint(ffprobe.standard_error, base_view_, dependent_view_), "");
-    EXPECT_EQ(CountOccurrences(ffprobe.standard_output, "\n"), expected_blocks_.size());
+    ExpectFfprobeReadsEveryBlock(indexed_output);
   }
 }
 
