@@ -8,6 +8,7 @@
 #include "mkv/file_layout.h"
 #include "mkv/output_file.h"
 #include "mkv/timestamps.h"
+#include "mkv/track_header.h"
 
 namespace tandrel {
 namespace {
@@ -241,7 +242,7 @@ bool FlushCluster(MuxState& state) {
     state.seek_index.cue_points.push_back({c.cluster_position, c.cluster_timecode});
   }
   c.cluster_written = 0;
-  return true;
+  return WritePendingTrackHeader(state);
 }
 
 }  // namespace tandrel

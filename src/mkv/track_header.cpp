@@ -186,6 +186,13 @@ bool CaptureDependentPps(MuxState& state, std::span<const uint8_t> unit) {
 }
 
 bool WriteTrackHeader(MuxState& state) {
+  // Streams that bring their last parameter set after the first frame: the
+  // Tracks element follows the cluster being written.
+  if (state.cluster.cluster_written > 0) {
+    state.track.track_header_pending = true;
+    return true;
+  }
+  state.track.track_header_pending = false;
   Bytes tracks;
   if (!BuildTrackHeader(state.track.parameter_sets, state.track.settings, tracks)) {
     ReportSizeTooLarge(state);
@@ -196,6 +203,10 @@ bool WriteTrackHeader(MuxState& state) {
   state.segment_bytes += tracks.size();
   state.track.track_header_written = true;
   return true;
+}
+
+bool WritePendingTrackHeader(MuxState& state) {
+  return !state.track.track_header_pending || WriteTrackHeader(state);
 }
 
 }  // namespace tandrel

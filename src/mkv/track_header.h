@@ -39,6 +39,9 @@ struct TrackHeaderState {
   CodecParameterSets parameter_sets;
   TrackSettings settings;
   bool track_header_written = false;
+  // Complete, but waiting for the cluster on file to be completed: written
+  // inside it, the Tracks element would break the cluster.
+  bool track_header_pending = false;
 };
 
 // Builds the whole Tracks element into `out`. Returns false when a record is
@@ -58,5 +61,8 @@ uint32_t FrameDurationNs(uint32_t num_units_in_tick, uint32_t time_scale);
 [[nodiscard]] bool CaptureSubsetSps(MuxState& state, std::span<const uint8_t> unit);
 [[nodiscard]] bool CaptureDependentPps(MuxState& state, std::span<const uint8_t> unit);
 [[nodiscard]] bool WriteTrackHeader(MuxState& state);
+// Writes a track header left pending by WriteTrackHeader; called once the
+// open cluster has been completed.
+[[nodiscard]] bool WritePendingTrackHeader(MuxState& state);
 
 }  // namespace tandrel

@@ -174,6 +174,25 @@ TEST_F(PairingTest, OnlyBlocksWithoutReferencePicturesAreDiscardable) {
   }
 }
 
+// The four parameter sets are complete only in the third frame, when the
+// first cluster is already on file: the Tracks element must not land inside
+// it, but follow it.
+TEST_F(PairingTest, LateParameterSetPutsTheTrackHeaderAfterTheOpenCluster) {
+  const Bytes sps = {0x67, 0x42, 0x00, 0x1E, 0xF4}, pps = {0x68, 0xCE, 0x38, 0x80};
+  const Bytes subset_sps = {0x6F, 0x80, 0x00, 0x1E, 0xF4}, dependent_pps = {0x68, 0xCE, 0x3C, 0x80};
+  const Bytes base = Stream({kAudI, sps, pps, kIdr, kAudB, kB, kAudB, kB, kAudI, kIdr, kAudB, kB});
+  const Bytes dependent = Stream({kDepAud, subset_sps, kExtRef, kDepAud, kExt, kDepAud,
+                                  dependent_pps, kExt, kDepAud, kExtRef, kDepAud, kExt});
+  const auto run = Mux(base, dependent);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(Blocks(), Expected(base, dependent));
+  const auto file = test::ReadMatroska(test::ReadFileBytes(output_));
+  ASSERT_EQ(file.clusters.size(), 2u);
+  ASSERT_EQ(file.tracks.size(), 1u);
+  EXPECT_GT(file.tracks_offset, file.clusters[0].offset);
+  EXPECT_LT(file.tracks_offset, file.clusters[1].offset);
+}
+
 struct StreamErrorCase {
   const char* name;
   Bytes base;
