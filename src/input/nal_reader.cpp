@@ -63,7 +63,12 @@ uint8_t* AllocateWindow(uint8_t* window, size_t bytes) {
 // `read_size` bytes. Returns false on a read error or an outsized unit.
 bool Refill(NalReader& reader, std::FILE* file) {
   const size_t tail = reader.data_end - reader.nal_start;
-  if (tail > reader.max_unit_bytes) {
+  // The tail is the current unit, or its start, and what follows it in the
+  // window: the start code that ends it and, when that start code lies within
+  // the refill margin, the rest of the margin. Only a tail longer than the
+  // limit plus the margin is sure to hold an outsized unit; NextNal measures
+  // the unit itself once its end is in the window.
+  if (tail > reader.max_unit_bytes + kRefillMargin) {
     reader.failure = ReadFailure::UnitTooLarge;
     return false;
   }
@@ -73,8 +78,9 @@ bool Refill(NalReader& reader, std::FILE* file) {
   }
   if (tail + ask > reader.capacity) {
     // Doubling keeps the growth for one long unit linear in its length; no
-    // window beyond the longest unit allowed and one load is ever needed.
-    const size_t largest = reader.max_unit_bytes + reader.read_size;
+    // window beyond the longest unit allowed, the refill margin and one load
+    // is ever needed.
+    const size_t largest = reader.max_unit_bytes + kRefillMargin + reader.read_size;
     const size_t grown = std::max(tail + ask, std::min(2 * reader.capacity, largest));
     reader.window.reset(AllocateWindow(reader.window.release(), grown));
     reader.capacity = grown;
@@ -145,6 +151,11 @@ NalKind NextNal(NalReader& reader, std::FILE* file) {
       // The current unit ends at the start code, less the one zero byte that
       // may belong to a four-byte start code. Other trailing zeros stay.
       reader.nal_end = window[p - 1] == 0x00 ? p - 1 : p;
+      // A unit may end in the load that followed the last check in Refill.
+      if (reader.nal_end - reader.nal_start > reader.max_unit_bytes) {
+        reader.failure = ReadFailure::UnitTooLarge;
+        return Fail(reader);
+      }
     }
     if (reader.nal_end > reader.nal_start) return ClassifyNal(CurrentNal(reader));
   }
