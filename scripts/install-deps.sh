@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Installs what building and testing Tandrel needs on Debian: the compiler,
 # CMake, Ninja and GoogleTest; with --check-tools also mkvtoolnix and ffmpeg,
-# which the end-to-end tests use to read the outputs.
+# which the end-to-end tests use to read the outputs; with --fuzz also clang
+# and its runtime libraries (libFuzzer and the sanitizers), which the fuzz
+# targets are built with.
 set -euo pipefail
 
 packages=(g++ cmake ninja-build libgtest-dev)
-if [[ "${1:-}" == "--check-tools" ]]; then
-  packages+=(mkvtoolnix ffmpeg)
-fi
+case "${1:-}" in
+  --check-tools) packages+=(mkvtoolnix ffmpeg) ;;
+  --fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;
+esac
 
 missing=()
 for package in "${packages[@]}"; do
