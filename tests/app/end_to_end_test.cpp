@@ -15,6 +15,7 @@
 #include "support/annex_b_oracle.h"
 #include "support/command_runner.h"
 #include "support/file_bytes.h"
+#include "support/matroska_ids.h"
 #include "support/media_tools.h"
 #include "support/mkv_reader.h"
 #include "support/parameter_set_ids.h"
@@ -394,10 +395,6 @@ TEST_P(MuxedSamplePair, MkvinfoAndFfprobeReadEveryBlockWithoutComplaint) {
 }
 
 TEST_P(MuxedSamplePair, SeekingIndexPointsAtEveryClusterAndAddsNothingElse) {
-  constexpr std::uint32_t kSeekHeadId = 0x114D9B74;
-  constexpr std::uint32_t kInfoId = 0x1549A966;
-  constexpr std::uint32_t kTracksId = 0x1654AE6B;
-  constexpr std::uint32_t kCuesId = 0x1C53BB6B;
   const fs::path indexed_output = scratch_.path() / "indexed.mkv";
   const CommandResult run = RunTandrel(GetParam(), indexed_output, {"--cues"});
   ASSERT_EQ(run.exit_status, 0) << run.standard_error;
@@ -410,14 +407,14 @@ TEST_P(MuxedSamplePair, SeekingIndexPointsAtEveryClusterAndAddsNothingElse) {
     FAIL() << "the indexed output is not a well-formed Matroska file: " << error.what();
   }
   ASSERT_FALSE(indexed.segment_children.empty());
-  EXPECT_EQ(indexed.segment_children.front(), kSeekHeadId);
-  EXPECT_EQ(indexed.segment_children.back(), kCuesId);
+  EXPECT_EQ(indexed.segment_children.front(), id::kSeekHead);
+  EXPECT_EQ(indexed.segment_children.back(), id::kCues);
   ASSERT_TRUE(indexed.info_offset && indexed.tracks_offset && indexed.cues_offset);
   const std::size_t data = indexed.segment_data_offset;
   const std::vector<std::pair<std::uint32_t, std::uint64_t>> expected_seeks = {
-      {kInfoId, *indexed.info_offset - data},
-      {kTracksId, *indexed.tracks_offset - data},
-      {kCuesId, *indexed.cues_offset - data}};
+      {id::kInfo, *indexed.info_offset - data},
+      {id::kTracks, *indexed.tracks_offset - data},
+      {id::kCues, *indexed.cues_offset - data}};
   std::vector<std::pair<std::uint32_t, std::uint64_t>> seeks;
   for (const SeekEntry& entry : indexed.seek_entries) seeks.emplace_back(entry.id, entry.position);
   EXPECT_EQ(seeks, expected_seeks);

@@ -11,6 +11,7 @@
 #include "input/nal_reader.h"
 #include "support/annex_b_oracle.h"
 #include "support/ebml_reader.h"
+#include "support/matroska_ids.h"
 #include "support/mkv_reader.h"
 
 namespace tandrel::fuzz {
@@ -30,10 +31,6 @@ constexpr size_t kMvcRecordHead = 5;
 constexpr uint64_t kStereoModeLeftFirst = 13;
 constexpr uint64_t kStereoModeRightFirst = 14;
 
-constexpr uint32_t kSeekHeadId = 0x114D9B74;
-constexpr uint32_t kInfoId = 0x1549A966;
-constexpr uint32_t kTracksId = 0x1654AE6B;
-constexpr uint32_t kCuesId = 0x1C53BB6B;
 // The EBML header and the Segment ID, then the Segment's 8-byte size.
 constexpr size_t kSegmentSizeOffset = 44;
 constexpr size_t kSegmentDataOffset = 52;
@@ -163,14 +160,16 @@ void CheckSeekIndex(const test::MatroskaFile& file, const MuxOptions& options) {
     FUZZ_CHECK(!file.seek_head_offset && !file.cues_offset, "an index without --cues");
     return;
   }
-  FUZZ_CHECK(!file.segment_children.empty() && file.segment_children.front() == kSeekHeadId,
+  FUZZ_CHECK(!file.segment_children.empty() && file.segment_children.front() == test::id::kSeekHead,
              "the Segment does not open with a SeekHead");
   FUZZ_CHECK(file.cues_offset.has_value() == !file.clusters.empty(), "Cues %s, %zu clusters",
              file.cues_offset ? "written" : "missing", file.clusters.size());
   const size_t data = file.segment_data_offset;
-  std::vector<std::pair<uint32_t, uint64_t>> expected_seeks = {{kInfoId, *file.info_offset - data}};
-  if (file.tracks_offset) expected_seeks.emplace_back(kTracksId, *file.tracks_offset - data);
-  if (file.cues_offset) expected_seeks.emplace_back(kCuesId, *file.cues_offset - data);
+  std::vector<std::pair<uint32_t, uint64_t>> expected_seeks = {
+      {test::id::kInfo, *file.info_offset - data}};
+  if (file.tracks_offset)
+    expected_seeks.emplace_back(test::id::kTracks, *file.tracks_offset - data);
+  if (file.cues_offset) expected_seeks.emplace_back(test::id::kCues, *file.cues_offset - data);
   std::vector<std::pair<uint32_t, uint64_t>> seeks;
   for (const test::SeekEntry& entry : file.seek_entries)
     seeks.emplace_back(entry.id, entry.position);
@@ -179,7 +178,7 @@ void CheckSeekIndex(const test::MatroskaFile& file, const MuxOptions& options) {
              expected_seeks.size());
   if (!file.cues_offset) return;
 
-  FUZZ_CHECK(file.segment_children.back() == kCuesId,
+  FUZZ_CHECK(file.segment_children.back() == test::id::kCues,
              "the Cues are not the Segment's last element");
   FUZZ_CHECK(file.cue_points.size() == file.clusters.size(), "%zu cue points for %zu clusters",
              file.cue_points.size(), file.clusters.size());

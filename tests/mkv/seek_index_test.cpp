@@ -7,15 +7,13 @@
 
 #include "mkv/file_layout.h"
 #include "mkv/mux_fixture.h"
+#include "support/matroska_ids.h"
 #include "support/mkv_reader.h"
 
 namespace tandrel {
 namespace {
 
-constexpr uint32_t kSeekHeadId = 0x114D9B74;
-constexpr uint32_t kVoidId = 0xEC;
-constexpr uint32_t kInfoId = 0x1549A966;
-constexpr uint32_t kCuesId = 0x1C53BB6B;
+namespace id = test::id;
 
 struct IndexCase {
   std::vector<CuePoint> cue_points;
@@ -26,9 +24,9 @@ struct IndexCase {
 // name is covered by a Void, so that the SeekHead keeps its reserved size.
 TEST(SeekIndex, CuesHoldEveryClusterAtAnyWidthAndAbsentElementsBecomeVoid) {
   const std::vector<IndexCase> cases = {
-      {{}, {kSeekHeadId, kVoidId, kInfoId}},
+      {{}, {id::kSeekHead, id::kVoid, id::kInfo}},
       {{{0, 0}, {255, 0xFFFFFF}, {uint64_t{1} << 40, 256}, {0xFFFFFFFFFFFFFFFF, 1}},
-       {kSeekHeadId, kVoidId, kInfoId, kCuesId}},
+       {id::kSeekHead, id::kVoid, id::kInfo, id::kCues}},
   };
   for (const IndexCase& c : cases) {
     test::MuxFixture fixture;
@@ -45,11 +43,11 @@ TEST(SeekIndex, CuesHoldEveryClusterAtAnyWidthAndAbsentElementsBecomeVoid) {
     EXPECT_EQ(mkv.duration, 0.0);
 
     ASSERT_EQ(mkv.seek_entries.size(), c.cue_points.empty() ? 1u : 2u);
-    EXPECT_EQ(mkv.seek_entries[0].id, kInfoId);
+    EXPECT_EQ(mkv.seek_entries[0].id, id::kInfo);
     EXPECT_EQ(mkv.seek_entries[0].position, kSeekHeadBytes);
     ASSERT_EQ(mkv.cue_points.size(), c.cue_points.size());
     if (c.cue_points.empty()) continue;
-    EXPECT_EQ(mkv.seek_entries[1].id, kCuesId);
+    EXPECT_EQ(mkv.seek_entries[1].id, id::kCues);
     EXPECT_EQ(kSegmentDataOffset + mkv.seek_entries[1].position, mkv.cues_offset);
     for (size_t i = 0; i < c.cue_points.size(); ++i) {
       EXPECT_EQ(mkv.cue_points[i].time, c.cue_points[i].cluster_timecode);
