@@ -15,7 +15,7 @@ namespace {
 
 constexpr uint8_t kClusterHeaderTemplate[kClusterHeaderBytes] = {
     0x1F, 0x43, 0xB6, 0x75,  // Cluster
-    0xFF, 0xFF, 0xFF, 0xFF,  // size, 4 bytes, set at the flush
+    0xFF, 0xFF, 0xFF, 0xFF,  // size, 4 bytes, patched when the cluster closes
     0xE7, 0x83,              // Timecode, 3 bytes
     0xFF, 0xFF, 0xFF,        // cluster timecode in ms, set by StampFrame
 };
