@@ -115,18 +115,21 @@ int RunTandrel(std::span<const char* const> args, const Console& console) {
     return kExitFailed;
   }
 
-  state.progress.out = console.out;
-  state.progress.progress_divisor = ProgressDivisor(FileSize(state.h264_file));
-  state.h264_reader.progress = &state.progress;
-  state.mvc_reader.progress = &state.progress;
-
-  if (!WriteFileHeader(state)) {
-    (void)CloseFiles(state);
-    return kExitFailed;
-  }
-  const bool completed = RunPairingLoop(state);
+  const bool completed = MuxFiles(state, FileSize(state.h264_file));
   std::fflush(console.out);
   return completed ? kExitCompleted : kExitFailed;
+}
+
+bool MuxFiles(MuxState& state, uint64_t base_file_bytes) {
+  state.progress.out = state.console.out;
+  state.progress.progress_divisor = ProgressDivisor(base_file_bytes);
+  state.h264_reader.progress = &state.progress;
+  state.mvc_reader.progress = &state.progress;
+  if (!WriteFileHeader(state)) {
+    (void)CloseFiles(state);
+    return false;
+  }
+  return RunPairingLoop(state);
 }
 
 }  // namespace tandrel

@@ -29,11 +29,9 @@
 #include <vector>
 
 #include "app/mux_state.h"
-#include "app/pairing_loop.h"
+#include "app/start_up.h"
 #include "fuzz_check.h"
 #include "input/nal_reader.h"
-#include "input/progress_line.h"
-#include "mkv/file_layout.h"
 #include "mux_checks.h"
 
 namespace {
@@ -137,14 +135,9 @@ MuxRun Mux(const MuxInput& input, const tandrel::fuzz::MuxOptions& options, size
 
   tandrel::InitNalReader(state.h264_reader, base_read_size, kMaxUnitBytes);
   tandrel::InitNalReader(state.mvc_reader, dependent_read_size, kMaxUnitBytes);
-  state.progress.out = console;
-  state.progress.progress_divisor = tandrel::ProgressDivisor(input.base.size());
-  state.h264_reader.progress = &state.progress;
-  state.mvc_reader.progress = &state.progress;
 
   MuxRun run;
-  FUZZ_CHECK(tandrel::WriteFileHeader(state), "the file header could not be written");
-  run.completed = tandrel::RunPairingLoop(state);
+  run.completed = tandrel::MuxFiles(state, input.base.size());
   FUZZ_CHECK(state.h264_file == nullptr && state.mvc_file == nullptr && state.mkv_file == nullptr,
              "a run that %s left a file open", run.completed ? "completed" : "failed");
   run.output = output.Bytes();
